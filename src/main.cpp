@@ -1,0 +1,6 @@
+#include "app/Project1.h"
+
+int main(int argc, char** argv)
+{
+    return kavelo::runProgram(argc, argv);
+}
