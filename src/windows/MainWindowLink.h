@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QString>
+
+namespace kavelo {
+
+// What the side windows reach in the main window: its address field, its
+// current peer address and the program folder their files live in.
+class MainWindowLink {
+public:
+    virtual ~MainWindowLink() = default;
+    // Puts an address into the main window's address field.
+    virtual void setAddressField(const QString& address) = 0;
+    // Empties the current peer address (the ring alert does so on every close).
+    virtual void clearCurrentPeer() = 0;
+    // The folder, ending in a separator, that holds contacts.vip, app.txt and Phone.wav.
+    virtual QString programFolder() const = 0;
+    // Restores the program from its minimised state.
+    virtual void restoreApplication() = 0;
+};
+
+} // namespace kavelo
