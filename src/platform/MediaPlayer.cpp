@@ -1,0 +1,134 @@
+#include "platform/MediaPlayer.h"
+
+#include "audio/ResultCheck.h"
+#include "platform/Exception.h"
+
+#include <sndfile.h>
+#include <algorithm>
+
+namespace kavelo {
+namespace {
+
+struct SndfileCloser {
+    void operator()(SNDFILE* file) const { sf_close(file); }
+};
+
+} // namespace
+
+TMediaPlayer::TMediaPlayer(QObject* owner, std::shared_ptr<AudioBackend> backend)
+    : QObject(owner),
+      backend_(std::move(backend)),
+      notifications_([this](const NotificationMessage& m) { handleMessage(m); })
+{
+}
+
+TMediaPlayer::~TMediaPlayer()
+{
+    Close();
+}
+
+void TMediaPlayer::Open()
+{
+    Close();
+    SF_INFO info{};
+    std::unique_ptr<SNDFILE, SndfileCloser> file(sf_open(FileName.toLocal8Bit().constData(), SFM_READ, &info));
+    if (!file) {
+        throw Exception(QStringLiteral("Cannot open the sound file %1: %2")
+                            .arg(FileName, QString::fromLocal8Bit(sf_strerror(nullptr))));
+    }
+    if (info.channels < 1 || info.channels > 2 || info.samplerate < 1000 || info.samplerate > 192000)
+        throw Exception(QStringLiteral("Cannot play the sound file %1: unsupported format").arg(FileName));
+
+    std::vector<short> samples(static_cast<std::size_t>(info.frames) * static_cast<std::size_t>(info.channels));
+    const sf_count_t read = sf_readf_short(file.get(), samples.data(), info.frames);
+    samples.resize(static_cast<std::size_t>(std::max<sf_count_t>(read, 0)) * static_cast<std::size_t>(info.channels));
+
+    WaveFormat format;
+    format.setFormatTag(kWaveFormatPcm);
+    format.setChannels(static_cast<std::uint16_t>(info.channels));
+    format.setSamplesPerSec(static_cast<std::uint32_t>(info.samplerate));
+    format.setBlockAlign(static_cast<std::uint16_t>(2 * info.channels));
+    format.setAvgBytesPerSec(format.samplesPerSec() * format.blockAlign());
+    format.setBitsPerSample(16);
+
+    format_ = format;
+    openDevice();
+    sound_.assign(reinterpret_cast<const char*>(samples.data()),
+                  reinterpret_cast<const char*>(samples.data() + samples.size()));
+}
+
+void TMediaPlayer::openDevice()
+{
+    std::unique_ptr<WaveOutDevice> device;
+    const MMRESULT result = backend_->openWaveOut(device, format_, notifications_.target());
+    if (result != MMSYSERR_NOERROR) {
+        throw Exception(QStringLiteral("Cannot play the sound file %1:%2")
+                            .arg(FileName, resultMessage(QString(), result, waveResultTexts())));
+    }
+    device_ = std::move(device);
+}
+
+void TMediaPlayer::closeDevice()
+{
+    device_->reset();
+    device_->close();
+    device_.reset();
+    releaseChunks();
+}
+
+void TMediaPlayer::Play()
+{
+    if (!device_)
+        throw Exception(QStringLiteral("Cannot play %1: the sound file is not open.").arg(FileName));
+    if (!chunks_.empty()) {
+        // A fresh device: late "done" messages of the old pieces then carry an id
+        // that is no longer ours and can never be taken for a new piece.
+        closeDevice();
+        openDevice();
+    }
+    // Quarter-second pieces, all queued at once: the device plays them in order.
+    const std::size_t chunkBytes = std::max<std::size_t>(format_.avgBytesPerSec() / 4 / 4 * 4, 4);
+    for (std::size_t offset = 0; offset < sound_.size(); offset += chunkBytes) {
+        auto header = std::make_unique<WaveHeader>();
+        header->lpData = sound_.data() + offset;
+        header->dwBufferLength = static_cast<std::uint32_t>(std::min(chunkBytes, sound_.size() - offset));
+        chunks_.push_back(std::move(header));
+        WaveHeader& queued = *chunks_.back();
+        checkResult<Exception>(QStringLiteral("Cannot play %1:").arg(FileName), device_->prepareHeader(queued),
+                               waveResultTexts());
+        checkResult<Exception>(QStringLiteral("Cannot play %1:").arg(FileName), device_->write(queued),
+                               waveResultTexts());
+        ++queued_;
+    }
+}
+
+void TMediaPlayer::Close()
+{
+    if (!device_)
+        return;
+    closeDevice();
+    sound_.clear();
+}
+
+void TMediaPlayer::releaseChunks()
+{
+    chunks_.clear();
+    queued_ = 0;
+}
+
+void TMediaPlayer::handleMessage(const NotificationMessage& message)
+{
+    if (message.number != kMmWomDone || !device_ || message.wParam != device_->id())
+        return;
+    const auto* done = reinterpret_cast<WaveHeader*>(message.lParam);
+    const auto it = std::find_if(chunks_.begin(), chunks_.end(),
+                                 [done](const auto& chunk) { return chunk.get() == done; });
+    if (it == chunks_.end())
+        return;
+    device_->unprepareHeader(**it);
+    queued_ = std::max(queued_ - 1, 0);
+    if (queued_ == 0)
+        releaseChunks();
+}
+
+} // namespace kavelo
