@@ -1,0 +1,158 @@
+#include "audio/ACMIn.h"
+
+#include "audio/ResultCheck.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace kavelo {
+namespace {
+
+void check(const char* operation, MMRESULT code)
+{
+    checkResult<EACMIn>(QString::fromLatin1(operation), code, waveResultTexts());
+}
+
+} // namespace
+
+TACMIn::TACMIn(QObject* owner, std::shared_ptr<AudioBackend> backend)
+    : TComponent(owner),
+      backend_(backend ? std::move(backend) : defaultAudioBackend()),
+      window_(std::make_unique<NotificationWindow>(
+          [this](const NotificationMessage& message) { bufferDone(message); }))
+{
+}
+
+TACMIn::~TACMIn()
+{
+    Destroying();
+    if (active_)
+        Close();
+    discardDevice();
+    releaseBuffers();
+    window_.reset();
+}
+
+void TACMIn::setBufferSize(quint32 size)
+{
+    if (!active_)
+        bufferSize_ = size;
+}
+
+void TACMIn::setNumBuffers(quint8 count)
+{
+    if (!active_)
+        numBuffers_ = count;
+}
+
+void TACMIn::Open(WaveFormat format)
+{
+    if (active_)
+        return;
+    // A failed Open gives back what it obtained, so that a late message from
+    // that device finds nothing and the next Open starts clean.
+    try {
+        check("WaveIn-Open", backend_->openWaveIn(device_, format, window_->target()));
+        for (int i = 0; i < numBuffers_; ++i)
+            queueNewBuffer();
+        check("WaveIn-Start", device_->start());
+    } catch (...) {
+        discardDevice();
+        releaseBuffers();
+        throw;
+    }
+    active_ = true;
+}
+
+void TACMIn::queueNewBuffer()
+{
+    // The header joins the list before its data area exists, so that Close
+    // frees it even when the allocation below fails.
+    buffers_.push_back(std::make_unique<Buffer>());
+    Buffer& buffer = *buffers_.back();
+    buffer.data = std::make_unique<char[]>(bufferSize_);
+    buffer.dataSize = bufferSize_;
+    buffer.header.lpData = buffer.data.get();
+    buffer.header.dwBufferLength = bufferSize_;
+    check("WaveIn-PrepareHeader", device_->prepareHeader(buffer.header));
+    check("WaveIn-AddBuffer", device_->addBuffer(buffer.header));
+}
+
+void TACMIn::Close()
+{
+    if (!active_)
+        return;
+    // Inactive first: the buffers the reset hands back are never reported.
+    active_ = false;
+    discardDevice();
+    // Headers go unprepared: the device has let go of them with the close.
+    releaseBuffers();
+}
+
+void TACMIn::discardDevice()
+{
+    if (!device_)
+        return;
+    device_->reset();
+    device_->close();
+    device_.reset();
+}
+
+void TACMIn::releaseBuffers()
+{
+    while (!buffers_.empty())
+        buffers_.pop_back();
+}
+
+std::vector<std::unique_ptr<TACMIn::Buffer>>::iterator TACMIn::findBuffer(qintptr header)
+{
+    // Compared as numbers: a header that was freed is never dereferenced.
+    return std::find_if(buffers_.begin(), buffers_.end(), [header](const auto& buffer) {
+        return reinterpret_cast<qintptr>(&buffer->header) == header;
+    });
+}
+
+void TACMIn::bufferDone(const NotificationMessage& message)
+{
+    // A message from a device closed since it was posted names a header that
+    // is gone, or that a newer buffer happens to occupy: it is not ours.
+    if (message.number != kMmWimData || !device_ || message.wParam != device_->id())
+        return;
+    const auto found = findBuffer(message.lParam);
+    if (found == buffers_.end())
+        return;
+    if (!active_) {
+        if (!componentState().testFlag(csDestroying))
+            buffers_.erase(found);
+        return;
+    }
+    Buffer& buffer = **found;
+    check("WaveIn-UnprepareHeader", device_->unprepareHeader(buffer.header));
+
+    // A device never reports more than the buffer holds; trust it no further.
+    const quint32 recorded = std::min(buffer.header.dwBytesRecorded, buffer.dataSize);
+    if (OnBufferFull) {
+        const std::uintptr_t deviceId = device_->id();
+        std::unique_ptr<char[]> copy;
+        if (recorded > 0) {
+            copy = std::make_unique_for_overwrite<char[]>(recorded);
+            std::memcpy(copy.get(), buffer.data.get(), recorded);
+        }
+        OnBufferFull(this, copy.get(), static_cast<qint32>(recorded));
+        // The handler may run the event loop (a message box) and close, or
+        // close and reopen, the component meanwhile; the buffer is then gone.
+        if (!active_ || !device_ || device_->id() != deviceId)
+            return;
+    }
+
+    buffer.header.dwBufferLength = buffer.dataSize;
+    buffer.header.dwBytesRecorded = 0;
+    buffer.header.dwUser = 0;
+    buffer.header.dwFlags = 0;
+    buffer.header.dwLoops = 0;
+    std::memset(buffer.data.get(), 0, buffer.dataSize);
+    check("WaveIn-PrepareHeader", device_->prepareHeader(buffer.header));
+    check("WaveInAddBuffer", device_->addBuffer(buffer.header));
+}
+
+} // namespace kavelo
