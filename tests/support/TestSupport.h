@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Guarded.h"
+#include "platform/MessageBox.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -24,6 +25,29 @@ public:
 
 private:
     ErrorReporter previous_;
+};
+
+// Collects the texts of message boxes while it lives; `onShow` runs inside the
+// box's place, e.g. to let more events through as a modal loop would.
+class MessageBoxCatcher {
+public:
+    MessageBoxCatcher()
+        : previous_(setMessageShower([this](const QString& text) {
+              messages.append(text);
+              if (onShow)
+                  onShow(text);
+          }))
+    {
+    }
+    ~MessageBoxCatcher() { setMessageShower(previous_); }
+    MessageBoxCatcher(const MessageBoxCatcher&) = delete;
+    MessageBoxCatcher& operator=(const MessageBoxCatcher&) = delete;
+
+    QStringList messages;
+    std::function<void(const QString&)> onShow;
+
+private:
+    MessageShower previous_;
 };
 
 // Runs the event loop until the condition holds or the time is up; returns the condition.

@@ -1,4 +1,5 @@
 #include "platform/Guarded.h"
+#include "platform/MessageBox.h"
 
 #include <QApplication>
 #include <gtest/gtest.h>
@@ -16,6 +17,9 @@ int main(int argc, char** argv)
     // never a modal box that would hang the run.
     kavelo::setErrorReporter([](const QString& message) {
         ADD_FAILURE() << "unexpected error box: " << message.toStdString();
+    });
+    kavelo::setMessageShower([](const QString& text) {
+        ADD_FAILURE() << "unexpected message box: " << text.toStdString();
     });
     return RUN_ALL_TESTS();
 }
