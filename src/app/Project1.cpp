@@ -1,6 +1,9 @@
 #include "app/Project1.h"
 
 #include "app/Unit1.h"
+#include "windows/Unit2.h"
+#include "windows/Unit3.h"
+#include "windows/Unit4.h"
 
 #include <QApplication>
 #include <cstdio>
@@ -30,7 +33,18 @@ int runProgram(int argc, char** argv)
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Kavelo"));
-    TForm1 form1;
+    // Side windows are hidden between showings; only closing the main window ends the program.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    const QStringList arguments = QApplication::arguments().mid(1);
+    TForm1 form1(arguments);
+    TForm2 form2(form1);
+    TForm3 form3;
+    TForm4 form4(form1, form3);
+    QWidget form5;  // the messages window
+    form1.setSideWindows(&form2, &form3, &form4, &form5);
+
+    QObject::connect(&form1, &TForm1::closed, &app, &QApplication::quit);
     form1.show();
     return QApplication::exec();
 }

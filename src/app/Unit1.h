@@ -1,14 +1,110 @@
 #pragma once
 
+#include "app/DatagramProtocol.h"
+#include "windows/MainWindowLink.h"
+
+#include <QString>
+#include <QStringList>
 #include <QWidget>
+
+class QButtonGroup;
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QToolButton;
 
 namespace kavelo {
 
-// The main window: address field, call buttons and the call state.
-class TForm1 : public QWidget {
+class TACMConvertor;
+class TACMIn;
+class TACMOut;
+class TComponent;
+class TForm2;
+class TForm3;
+class TForm4;
+class TForm5;
+class TMediaPlayer;
+class TNMUDP;
+
+// The main window: the peer's address, the call buttons, the audio components
+// and the two UDP endpoints. Its caption is the status line.
+class TForm1 : public QWidget, public MainWindowLink {
     Q_OBJECT
 public:
-    explicit TForm1(QWidget* parent = nullptr);
+    // `arguments` are the command line's arguments after the program name.
+    explicit TForm1(const QStringList& arguments = {}, QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    TForm1(const TForm1&) = delete;
+    TForm1& operator=(const TForm1&) = delete;
+
+    // The side windows, created after the main window.
+    void setSideWindows(TForm2* contactList, TForm3* missedCalls, TForm4* ringAlert, QWidget* messages);
+
+    // Call control.
+    void SpeedButton1Click();  // "Speak"
+    void SpeedButton2Click();  // "Silent"
+    void SpeedButton3Click();  // "Send RING"
+    void SpeedButton4Click();  // "Send STOP"
+    void SpeedButton5Click();  // contact list
+    void SpeedButton6Click();  // "Messages"
+    void Edit1Change();
+    void ACMIn1BufferFull(QObject* sender, const void* data, qint32 size);
+    void SendMessage(const DatagramBuffer& datagram);
+
+    const QString& currentPeer() const { return currentPeer_; }
+    bool missedCalls() const { return missedCalls_; }
+
+    // MainWindowLink
+    void setAddressField(const QString& address) override;
+    void clearCurrentPeer() override;
+    QString programFolder() const override { return programFolder_; }
+    void restoreApplication() override;
+
+signals:
+    // The main window has closed: the program ends.
+    void closed();
+
+public:
+    QLabel* Label1;
+    QLineEdit* Edit1;
+    QToolButton* SpeedButton5;
+    QToolButton* SpeedButton3;
+    QToolButton* SpeedButton4;
+    QToolButton* SpeedButton6;
+    QToolButton* SpeedButton1;
+    QToolButton* SpeedButton2;
+    QCheckBox* CheckBox1;
+    QLabel* Label2;
+
+    TACMConvertor* ACMConvertor1;
+    TACMIn* ACMIn1;
+    TACMOut* ACMOut1;
+    TNMUDP* NMUDP1;
+    TNMUDP* NMUDP2;
+    TMediaPlayer* MediaPlayer1;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void createComponents();
+    void createControls();
+    void FormCreate(const QStringList& arguments);
+    // Reads the peer address from the address field; false (after the box) when unusable.
+    bool addressIsValid();
+    void reportInvalidAddress();
+    void send(const DatagramBuffer& datagram, int length);
+
+    TForm2* contactList_ = nullptr;
+    TForm3* missedCallsWindow_ = nullptr;
+    TForm4* ringAlert_ = nullptr;
+    QWidget* messages_ = nullptr;
+    QButtonGroup* speakGroup_ = nullptr;
+
+    QString currentPeer_;
+    bool missedCalls_ = false;
+    QString programFolder_;
 };
 
 } // namespace kavelo
