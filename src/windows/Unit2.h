@@ -1,0 +1,70 @@
+#pragma once
+
+#include "windows/ContactsFile.h"
+
+#include <QWidget>
+#include <functional>
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QToolButton;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+namespace kavelo {
+
+class MainWindowLink;
+
+// The contact list window: named peer addresses kept in contacts.vip. Every
+// showing reads the file anew, every close writes the list back (when it has
+// rows), and a chosen contact's address goes to the main window's address field.
+class TForm2 : public QWidget {
+    Q_OBJECT
+public:
+    // Asks a yes/no question in a modal box; answers true for yes.
+    using Confirmation = std::function<bool(QWidget* parent, const QString& question)>;
+
+    explicit TForm2(MainWindowLink& mainWindow, QWidget* parent = nullptr);
+
+    // Replaces the "Are you sure?" box (tests answer without a modal loop).
+    void setConfirmation(Confirmation confirmation) { confirm_ = std::move(confirmation); }
+
+    // The list's rows in order, as contacts.vip would hold them.
+    QList<Contact> contacts() const;
+
+    // Handlers; a failure is thrown and ends the handler where it happened.
+    void FormShow();
+    void FormClose();
+    void SpeedButton1Click();
+    void SpeedButton2Click();
+    void SpeedButton3Click();
+    void ListView1SelectItem(QTreeWidgetItem* item, bool selected);
+    void ListView1DblClick();
+
+    QTreeWidget* ListView1;
+    QPushButton* BitBtn1;
+    QLabel* Label1;
+    QLineEdit* Edit1;
+    QLabel* Label2;
+    QLineEdit* Edit2;
+    QToolButton* SpeedButton1;
+    QToolButton* SpeedButton3;
+    QToolButton* SpeedButton2;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    QWidget* buildBottomPanel();
+    QString filePath() const;
+
+    MainWindowLink& mainWindow_;
+    Confirmation confirm_;
+};
+
+// The standard warning box: title "Warning", warning icon, "&Yes" and "&No".
+bool askWarningYesNo(QWidget* parent, const QString& question);
+
+} // namespace kavelo
