@@ -1,0 +1,252 @@
+#include "UdpTestSupport.h"
+
+#include "platform/ComponentData.h"
+
+#include <memory>
+
+namespace kavelo {
+namespace {
+
+using test::NoFreeFileDescriptors;
+using test::processEventsFor;
+using test::processEventsUntil;
+using test::ProbedEndpoint;
+using test::RawUdp;
+
+TEST(EndpointLocalPort, WritingTheSamePortAgainRecreatesTheSocketAndStaysBound)
+{
+    constexpr quint16 port = test::kPortBase + 40;
+    ProbedEndpoint endpoint(nullptr);
+    endpoint.setLocalPort(port);
+    auto& received = endpoint.recordReceived();
+    RawUdp peer;
+    ASSERT_TRUE(peer.sendTo(port, "queued on the old socket"));
+    endpoint.setLocalPort(port);  // closes the socket that holds it
+    EXPECT_EQ(endpoint.LocalPort(), port);
+    ASSERT_TRUE(peer.sendTo(port, "new"));
+    ASSERT_TRUE(processEventsUntil([&] { return !received.empty(); }));
+    processEventsFor(50);
+    ASSERT_EQ(received.size(), 1u);
+    EXPECT_EQ(received[0].bytes, QByteArray("new"));
+}
+
+TEST(EndpointLocalPort, ANewPortMovesTheBindingAndFreesTheOldPort)
+{
+    constexpr quint16 oldPort = test::kPortBase + 41;
+    constexpr quint16 newPort = test::kPortBase + 42;
+    ProbedEndpoint endpoint(nullptr);
+    endpoint.setLocalPort(oldPort);
+    endpoint.setLocalPort(newPort);
+    auto& received = endpoint.recordReceived();
+
+    RawUdp onOldPort("127.0.0.1", oldPort);
+    EXPECT_TRUE(onOldPort.bound()) << "the old port was given back";
+    RawUdp peer;
+    ASSERT_TRUE(peer.sendTo(newPort, "here"));
+    ASSERT_TRUE(processEventsUntil([&] { return !received.empty(); }));
+    EXPECT_EQ(received[0].bytes, QByteArray("here"));
+}
+
+TEST(EndpointLocalPort, OnlyTheLow16BitsAreBoundButTheValueIsKept)
+{
+    constexpr int value = 0x10000 + test::kPortBase + 43;
+    ProbedEndpoint endpoint(nullptr);
+    endpoint.setLocalPort(value);
+    EXPECT_EQ(endpoint.LocalPort(), value);
+    auto& received = endpoint.recordReceived();
+    RawUdp peer;
+    ASSERT_TRUE(peer.sendTo(test::kPortBase + 43, "low"));
+    ASSERT_TRUE(processEventsUntil([&] { return !received.empty(); }));
+}
+
+TEST(EndpointLocalPort, InTheDesignStateNothingIsBound)
+{
+    constexpr quint16 port = test::kPortBase + 44;
+    ProbedEndpoint endpoint(nullptr);
+    endpoint.setDesigning(true);
+    endpoint.setLocalPort(port);
+    EXPECT_EQ(endpoint.LocalPort(), port);
+    RawUdp onThePort("127.0.0.1", port);
+    EXPECT_TRUE(onThePort.bound());
+}
+
+TEST(EndpointStoredData, PublishedPropertiesAreWrittenInOrderWithTheirValuesAfterCreation)
+{
+    QObject form;
+    auto* endpoint = new TNMUDP(&form);
+    endpoint->setObjectName(QStringLiteral("NMUDP1"));
+    EXPECT_EQ(writeComponentData({endpoint}),
+              QByteArray("object NMUDP1: TNMUDP\n"
+                         "  RemoteHost = ''\n"
+                         "  RemotePort = 0\n"
+                         "  LocalPort = 0\n"
+                         "  ReportLevel = 1\n"
+                         "end\n"));
+}
+
+TEST(EndpointStoredData, LoadingBindsTheEndpointToTheStoredPort)
+{
+    constexpr quint16 port = test::kPortBase + 45;
+    QObject form;
+    auto* endpoint = new ProbedEndpoint(&form);
+    endpoint->setObjectName(QStringLiteral("NMUDP2"));
+    readComponentData(&form, QByteArray("object NMUDP2: TNMUDP\n"
+                                        "  RemoteHost = '127.0.0.1'\n"
+                                        "  RemotePort = 5551\n"
+                                        "  LocalPort = ")
+                                 + QByteArray::number(port)
+                                 + "\n  ReportLevel = 1\nend\n");
+    EXPECT_EQ(endpoint->RemoteHost, QStringLiteral("127.0.0.1"));
+    EXPECT_EQ(endpoint->RemotePort, 5551);
+    EXPECT_EQ(endpoint->LocalPort(), port);
+    EXPECT_FALSE(endpoint->componentState().testFlag(TComponent::csLoading));
+
+    // The end of loading binds once more; that fails quietly and the first binding holds.
+    auto& received = endpoint->recordReceived();
+    RawUdp peer;
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(peer.sendTo(port, "stored"));
+    ASSERT_TRUE(processEventsUntil([&] { return received.size() == 3; }));
+    processEventsFor(50);
+    EXPECT_EQ(received.size(), 3u);
+}
+
+// A socket the system refuses: errno, what is raised and what is reported.
+struct RefusalCase {
+    const char* name;
+    int code;
+    const char* message;  // nullptr: passed over, nothing raised
+};
+
+class SocketRefused : public ::testing::TestWithParam<RefusalCase> {};
+
+TEST_P(SocketRefused, TheErrorCheckRaisesEveryCodeButWouldBlock)
+{
+    const RefusalCase& c = GetParam();
+    ProbedEndpoint endpoint(nullptr);
+    endpoint.ReportLevel = 16;
+    QStringList statuses;
+    endpoint.OnStatus = [&](TComponent*, const QString& status) { statuses.append(status); };
+    QStringList socketErrors;
+    endpoint.OnSocketError = [&](TComponent* sender, quint16 code, const QString& message) {
+        EXPECT_EQ(sender, &endpoint);
+        socketErrors.append(QStringLiteral("%1 %2").arg(code).arg(message));
+    };
+
+    endpoint.refuseSocketWith = c.code;
+    QString raised;
+    bool isSockError = false;
+    try {
+        endpoint.setLocalPort(test::kPortBase + 46);
+    } catch (const UDPSockError& e) {
+        isSockError = true;
+        raised = e.Message();
+    }
+    EXPECT_EQ(endpoint.LastErrorCode(), c.code);
+    if (c.message == nullptr) {
+        EXPECT_FALSE(isSockError);
+        EXPECT_TRUE(socketErrors.isEmpty());
+        EXPECT_EQ(statuses, QStringList{QStringLiteral("Checking Error In Error Manager")});
+        EXPECT_EQ(endpoint.LocalPort(), test::kPortBase + 46) << "the endpoint goes on without a socket";
+    } else {
+        const QString message = QString::fromLatin1(c.message);
+        EXPECT_TRUE(isSockError);
+        EXPECT_EQ(raised, message);
+        EXPECT_EQ(socketErrors, QStringList{QStringLiteral("%1 %2").arg(c.code).arg(message)});
+        EXPECT_EQ(statuses, (QStringList{QStringLiteral("Checking Error In Error Manager"),
+                                         QStringLiteral("Looking Up Error Message") + message}));
+        EXPECT_EQ(endpoint.StatusText(), QStringLiteral("Looking Up Error Message") + message);
+        EXPECT_EQ(endpoint.LocalPort(), 0) << "a failed write stores nothing";
+    }
+
+    // Without a socket a send still completes; the system's refusal is not reported.
+    int sent = 0;
+    endpoint.OnDataSend = [&](TComponent*) { ++sent; };
+    endpoint.RemoteHost = QStringLiteral("127.0.0.1");
+    endpoint.RemotePort = test::kPortBase + 47;
+    endpoint.SendDatagram(test::bytesOf("abc"), 3);
+    EXPECT_EQ(sent, 1);
+
+    // The next write starts afresh.
+    endpoint.setLocalPort(test::kPortBase + 46);
+    auto& received = endpoint.recordReceived();
+    RawUdp peer;
+    ASSERT_TRUE(peer.sendTo(test::kPortBase + 46, "back"));
+    ASSERT_TRUE(processEventsUntil([&] { return !received.empty(); }));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Codes, SocketRefused,
+    ::testing::Values(RefusalCase{"WouldBlock", EWOULDBLOCK, nullptr},
+                      // Both hold every bit of the would-block code without being it.
+                      RefusalCase{"TooManyLinks", EMLINK, "Unknown Error No. 31"},
+                      RefusalCase{"ConnectionRefused", ECONNREFUSED, "Unknown Error No. 111"},
+                      RefusalCase{"AddressFamily", EAFNOSUPPORT, "Unknown Error No. 97"},
+                      RefusalCase{"TooManyFiles", EMFILE, "Unknown Error No. 24"}),
+    [](const ::testing::TestParamInfo<RefusalCase>& info) { return std::string(info.param.name); });
+
+TEST(SocketRefusedBySystem, AtCreationTheConstructorRaises)
+{
+    std::unique_ptr<TNMUDP> endpoint;
+    QString raised;
+    {
+        NoFreeFileDescriptors limit;
+        try {
+            endpoint = std::make_unique<TNMUDP>(nullptr);
+        } catch (const UDPSockError& e) {
+            raised = e.Message();
+        }
+    }
+    EXPECT_EQ(raised, QStringLiteral("Unknown Error No. %1").arg(EMFILE));
+    EXPECT_EQ(endpoint, nullptr);
+}
+
+TEST(SocketRefusedBySystem, OnAPortWriteOnSocketErrorIsFiredAndTheEndpointRecovers)
+{
+    constexpr quint16 port = test::kPortBase + 48;
+    ProbedEndpoint endpoint(nullptr);
+    QList<quint16> codes;
+    endpoint.OnSocketError = [&](TComponent*, quint16 code, const QString& message) {
+        codes.append(code);
+        EXPECT_EQ(message, QStringLiteral("Unknown Error No. %1").arg(code));
+    };
+    QString raised;
+    {
+        NoFreeFileDescriptors limit;
+        try {
+            endpoint.setLocalPort(port);
+        } catch (const UDPSockError& e) {
+            raised = e.Message();
+        }
+    }
+    EXPECT_EQ(codes, QList<quint16>{EMFILE});
+    EXPECT_EQ(raised, QStringLiteral("Unknown Error No. 24"));
+    EXPECT_EQ(endpoint.LastErrorCode(), EMFILE);
+
+    endpoint.setLocalPort(port);
+    auto& received = endpoint.recordReceived();
+    RawUdp peer;
+    ASSERT_TRUE(peer.sendTo(port, "recovered"));
+    ASSERT_TRUE(processEventsUntil([&] { return !received.empty(); }));
+    EXPECT_EQ(received[0].bytes, QByteArray("recovered"));
+}
+
+TEST(EndpointDestruction, AnnouncesNothingAfterwardsAndGivesThePortBack)
+{
+    constexpr quint16 port = test::kPortBase + 49;
+    int announced = 0;
+    {
+        ProbedEndpoint endpoint(nullptr);
+        endpoint.setLocalPort(port);
+        endpoint.OnDataReceived = [&](TComponent*, int, const QString&, int) { ++announced; };
+        RawUdp peer;
+        ASSERT_TRUE(peer.sendTo(port, "late"));
+    }
+    processEventsFor(50);
+    EXPECT_EQ(announced, 0);
+    RawUdp again("127.0.0.1", port);
+    EXPECT_TRUE(again.bound());
+}
+
+} // namespace
+} // namespace kavelo

@@ -1,0 +1,165 @@
+#pragma once
+
+#include "net/NMUDP.h"
+#include "support/TestSupport.h"
+
+#include <QByteArray>
+#include <QStringList>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <optional>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
+
+namespace kavelo::test {
+
+// Ports of the net tests: 41000 and up, each test its own, so that test
+// programs running side by side do not meet.
+inline constexpr quint16 kPortBase = 41000;
+
+// A plain socket on the other side of the wire, free of the endpoint's logic.
+class RawUdp {
+public:
+    explicit RawUdp(const char* ip = "127.0.0.1", quint16 port = 0)
+        : fd_(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0))
+    {
+        const sockaddr_in address = make(ip, port);
+        bound_ = fd_ >= 0 && ::bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    }
+    ~RawUdp()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    RawUdp(const RawUdp&) = delete;
+    RawUdp& operator=(const RawUdp&) = delete;
+
+    bool bound() const { return bound_; }
+
+    quint16 port() const
+    {
+        sockaddr_in address{};
+        socklen_t length = sizeof address;
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
+        return ntohs(address.sin_port);
+    }
+
+    bool sendTo(quint16 port, const QByteArray& bytes, const char* ip = "127.0.0.1") const
+    {
+        const sockaddr_in address = make(ip, port);
+        return ::sendto(fd_, bytes.constData(), static_cast<size_t>(bytes.size()), 0,
+                        reinterpret_cast<const sockaddr*>(&address), sizeof address) == bytes.size();
+    }
+
+    // The next datagram, or nothing when none arrives in time.
+    std::optional<QByteArray> receive(int timeoutMs = 2000) const
+    {
+        pollfd p{fd_, POLLIN, 0};
+        if (::poll(&p, 1, timeoutMs) != 1)
+            return std::nullopt;
+        QByteArray bytes(65536, '\0');
+        const ssize_t n = ::recv(fd_, bytes.data(), static_cast<size_t>(bytes.size()), 0);
+        if (n < 0)
+            return std::nullopt;
+        bytes.resize(n);
+        return bytes;
+    }
+
+private:
+    static sockaddr_in make(const char* ip, quint16 port)
+    {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = ::inet_addr(ip);
+        return address;
+    }
+
+    int fd_;
+    bool bound_ = false;
+};
+
+struct Received {
+    int numberBytes;
+    QString fromIP;
+    int port;
+    QByteArray bytes;  // read with ReadDatagram inside the handler
+};
+
+// An endpoint whose lookups and socket opening can be watched or staged.
+class ProbedEndpoint : public TNMUDP {
+public:
+    using TNMUDP::TNMUDP;
+
+    QStringList lookups;
+    // When set, the next socket opening fails with this errno.
+    std::optional<int> refuseSocketWith;
+
+    // Records every datagram announced, with the bytes ReadDatagram returns.
+    std::vector<Received>& recordReceived()
+    {
+        OnDataReceived = [this](TComponent* sender, int n, const QString& ip, int port) {
+            EXPECT_EQ(sender, this);
+            QByteArray bytes(kReceiveBufferSize, '\0');
+            int length = -1;
+            ReadDatagram(std::span<char>(bytes.data(), static_cast<std::size_t>(bytes.size())), length);
+            bytes.resize(length);
+            received.push_back({n, ip, port, bytes});
+        };
+        return received;
+    }
+    std::vector<Received> received;
+
+protected:
+    void startHostLookup(const QString& name) override
+    {
+        lookups.append(name);
+        TNMUDP::startHostLookup(name);
+    }
+
+    int openSocket() override
+    {
+        if (!refuseSocketWith)
+            return TNMUDP::openSocket();
+        errno = *std::exchange(refuseSocketWith, std::nullopt);
+        return -1;
+    }
+};
+
+// Lowers the open-file limit so that the system itself refuses new sockets (EMFILE).
+class NoFreeFileDescriptors {
+public:
+    NoFreeFileDescriptors()
+    {
+        ::getrlimit(RLIMIT_NOFILE, &saved_);
+        rlimit none = saved_;
+        none.rlim_cur = 0;
+        ::setrlimit(RLIMIT_NOFILE, &none);
+    }
+    ~NoFreeFileDescriptors() { ::setrlimit(RLIMIT_NOFILE, &saved_); }
+    NoFreeFileDescriptors(const NoFreeFileDescriptors&) = delete;
+    NoFreeFileDescriptors& operator=(const NoFreeFileDescriptors&) = delete;
+
+private:
+    rlimit saved_{};
+};
+
+inline std::span<const char> bytesOf(const QByteArray& bytes)
+{
+    return {bytes.constData(), static_cast<std::size_t>(bytes.size())};
+}
+
+inline QByteArray pattern(int size, int seed = 0)
+{
+    QByteArray bytes(size, '\0');
+    for (int i = 0; i < size; ++i)
+        bytes[i] = static_cast<char>((i * 7 + seed) & 0xFF);
+    return bytes;
+}
+
+} // namespace kavelo::test
