@@ -1,21 +1,36 @@
-// Placeholder until the PulseAudio backend lands: reports that no device exists.
 #include "platform/PulseAudioBackend.h"
+
+#include "platform/PulseWaveIn.h"
+#include "platform/PulseWaveOut.h"
 
 namespace kavelo {
 namespace {
-class NoAudio : public AudioBackend {
+
+class PulseAudioBackend final : public AudioBackend {
 public:
-    MMRESULT openWaveIn(std::unique_ptr<WaveInDevice>&, const WaveFormat&, std::shared_ptr<NotificationTarget>) override
+    explicit PulseAudioBackend(PulseEndpoints endpoints) : endpoints_(std::move(endpoints)) {}
+
+    MMRESULT openWaveIn(std::unique_ptr<WaveInDevice>& device, const WaveFormat& format,
+                        std::shared_ptr<NotificationTarget> notify) override
     {
-        return MMSYSERR_BADDEVICEID;
+        return PulseWaveIn::open(device, format, std::move(notify), endpoints_.server, endpoints_.source);
     }
-    MMRESULT openWaveOut(std::unique_ptr<WaveOutDevice>&, const WaveFormat&, std::shared_ptr<NotificationTarget>) override
+
+    MMRESULT openWaveOut(std::unique_ptr<WaveOutDevice>& device, const WaveFormat& format,
+                         std::shared_ptr<NotificationTarget> notify) override
     {
-        return MMSYSERR_BADDEVICEID;
+        return PulseWaveOut::open(device, format, std::move(notify), endpoints_.server, endpoints_.sink);
     }
+
+private:
+    const PulseEndpoints endpoints_;
 };
+
 } // namespace
 
-std::shared_ptr<AudioBackend> makePulseAudioBackend() { return std::make_shared<NoAudio>(); }
+std::shared_ptr<AudioBackend> makePulseAudioBackend(PulseEndpoints endpoints)
+{
+    return std::make_shared<PulseAudioBackend>(std::move(endpoints));
+}
 
 } // namespace kavelo

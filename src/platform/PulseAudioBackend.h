@@ -2,9 +2,20 @@
 
 #include "platform/AudioDevice.h"
 
+#include <string>
+
 namespace kavelo {
 
-// Device 0 = the PulseAudio server's default source and default sink.
-std::shared_ptr<AudioBackend> makePulseAudioBackend();
+// Where the PulseAudio backend's devices live. Empty names mean what the
+// environment and the server choose: PULSE_SERVER, the default source and the
+// default sink, i.e. device 0. Tests and benchmarks name the devices of a
+// private server to feed its virtual microphone and listen to its speaker.
+struct PulseEndpoints {
+    std::string server;
+    std::string source;
+    std::string sink;
+};
+
+std::shared_ptr<AudioBackend> makePulseAudioBackend(PulseEndpoints endpoints = {});
 
 } // namespace kavelo

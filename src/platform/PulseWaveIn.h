@@ -1,0 +1,56 @@
+#pragma once
+
+#include "platform/AudioDevice.h"
+#include "platform/PulseConnection.h"
+
+#include <deque>
+#include <string>
+
+struct pa_stream;
+
+namespace kavelo {
+
+// A wave-input device on a PulseAudio source. The server converts to the
+// requested PCM format; the loop's thread copies the recorded bytes into the
+// queued headers in order and posts MM_WIM_DATA for each one it fills. The
+// server sends fragments the size of the first queued buffer, so a buffer
+// comes back as soon as the sound that fills it has been recorded.
+class PulseWaveIn final : public WaveInDevice {
+public:
+    // `source` empty: the server's default source (device 0).
+    static MMRESULT open(std::unique_ptr<WaveInDevice>& device, const WaveFormat& format,
+                         std::shared_ptr<NotificationTarget> notify, const std::string& server,
+                         const std::string& source);
+    ~PulseWaveIn() override;
+
+    std::uintptr_t id() const override { return id_; }
+    MMRESULT prepareHeader(WaveHeader& header) override;
+    MMRESULT unprepareHeader(WaveHeader& header) override;
+    MMRESULT addBuffer(WaveHeader& header) override;
+    MMRESULT start() override;
+    MMRESULT reset() override;
+    MMRESULT close() override;
+
+private:
+    PulseWaveIn(std::unique_ptr<PulseConnection> pulse, std::shared_ptr<NotificationTarget> notify);
+
+    static void onStreamState(pa_stream* stream, void* self);
+    static void onRead(pa_stream* stream, std::size_t bytes, void* self);
+
+    // The rest of these run with the loop lock held.
+    void takeRecorded();
+    void record(const std::uint8_t* bytes, std::size_t size);
+    void returnFront();
+    bool usable() const;
+
+    std::unique_ptr<PulseConnection> pulse_;
+    std::shared_ptr<NotificationTarget> notify_;
+    const std::uintptr_t id_;
+    pa_stream* stream_ = nullptr;
+    std::size_t frameBytes_ = 1;
+    std::uint8_t silence_ = 0;
+    std::deque<WaveHeader*> queue_;
+    bool recording_ = false;
+};
+
+} // namespace kavelo

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "platform/AudioDevice.h"
+#include "platform/GsmCodec.h"
+#include "platform/PulseConnection.h"
+
+#include <deque>
+#include <string>
+#include <vector>
+
+struct pa_stream;
+
+namespace kavelo {
+
+// A wave-output device on a PulseAudio sink. Written buffers wait in the
+// device's own queue and go to the server only as fast as it plays, so the
+// server holds just the short latency target; a buffer is done (MM_WOM_DONE)
+// once all its sound has been handed over. GSM 6.10 buffers are decoded to
+// 16-bit samples as they are written: whole 65-byte blocks only, through one
+// decoder state for the life of the device.
+class PulseWaveOut final : public WaveOutDevice {
+public:
+    // `sink` empty: the server's default sink (device 0).
+    static MMRESULT open(std::unique_ptr<WaveOutDevice>& device, const WaveFormat& format,
+                         std::shared_ptr<NotificationTarget> notify, const std::string& server,
+                         const std::string& sink);
+    ~PulseWaveOut() override;
+
+    std::uintptr_t id() const override { return id_; }
+    MMRESULT prepareHeader(WaveHeader& header) override;
+    MMRESULT unprepareHeader(WaveHeader& header) override;
+    MMRESULT write(WaveHeader& header) override;
+    MMRESULT reset() override;
+    MMRESULT close() override;
+
+private:
+    struct Queued {
+        WaveHeader* header;
+        std::vector<std::uint8_t> sound; // what the server gets for this buffer
+        std::size_t handedOver = 0;
+    };
+
+    PulseWaveOut(std::unique_ptr<PulseConnection> pulse, std::shared_ptr<NotificationTarget> notify);
+
+    static void onStreamState(pa_stream* stream, void* self);
+    static void onWritable(pa_stream* stream, std::size_t bytes, void* self);
+
+    std::vector<std::uint8_t> soundOf(const WaveHeader& header);
+    // With the loop lock held.
+    void handOver();
+    void returnFront();
+    bool usable() const;
+
+    std::unique_ptr<PulseConnection> pulse_;
+    std::shared_ptr<NotificationTarget> notify_;
+    const std::uintptr_t id_;
+    pa_stream* stream_ = nullptr;
+    std::unique_ptr<GsmCodec> gsm_; // only for GSM 6.10; used on the GUI thread alone
+    std::deque<Queued> queue_;
+};
+
+} // namespace kavelo
