@@ -4,6 +4,7 @@
 #include "windows/Unit2.h"
 #include "windows/Unit3.h"
 #include "windows/Unit4.h"
+#include "windows/Unit5.h"
 
 #include <QApplication>
 #include <cstdio>
@@ -41,7 +42,7 @@ int runProgram(int argc, char** argv)
     TForm2 form2(form1);
     TForm3 form3;
     TForm4 form4(form1, form3);
-    QWidget form5;  // the messages window
+    TForm5 form5(form1);
     form1.setSideWindows(&form2, &form3, &form4, &form5);
 
     QObject::connect(&form1, &TForm1::closed, &app, &QApplication::quit);

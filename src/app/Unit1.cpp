@@ -14,6 +14,7 @@
 #include "platform/MessageBox.h"
 #include "windows/Unit2.h"
 #include "windows/Unit3.h"
+#include "windows/Unit5.h"
 
 #include <QApplication>
 #include <QButtonGroup>
@@ -98,6 +99,9 @@ void TForm1::createComponents()
 
     ACMIn1->OnBufferFull = [this](QObject* sender, const void* data, qint32 size) {
         ACMIn1BufferFull(sender, data, size);
+    };
+    NMUDP2->OnDataReceived = [this](TComponent* sender, int numberBytes, const QString& fromIP, int port) {
+        NMUDP2DataReceived(sender, numberBytes, fromIP, port);
     };
 }
 
@@ -187,7 +191,7 @@ void TForm1::FormCreate(const QStringList&)
     programFolder_ = programFolderFrom(autostartValue);
 }
 
-void TForm1::setSideWindows(TForm2* contactList, TForm3* missedCalls, TForm4* ringAlert, QWidget* messages)
+void TForm1::setSideWindows(TForm2* contactList, TForm3* missedCalls, TForm4* ringAlert, TForm5* messages)
 {
     contactList_ = contactList;
     missedCallsWindow_ = missedCalls;

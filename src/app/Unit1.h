@@ -1,7 +1,9 @@
 #pragma once
 
 #include "app/DatagramProtocol.h"
+#include "windows/ChatFont.h"
 #include "windows/MainWindowLink.h"
+#include "windows/MessagesLink.h"
 
 #include <QString>
 #include <QStringList>
@@ -28,7 +30,7 @@ class TNMUDP;
 
 // The main window: the peer's address, the call buttons, the audio components
 // and the two UDP endpoints. Its caption is the status line.
-class TForm1 : public QWidget, public MainWindowLink {
+class TForm1 : public QWidget, public MainWindowLink, public MessagesLink {
     Q_OBJECT
 public:
     // `arguments` are the command line's arguments after the program name.
@@ -39,7 +41,7 @@ public:
     TForm1& operator=(const TForm1&) = delete;
 
     // The side windows, created after the main window.
-    void setSideWindows(TForm2* contactList, TForm3* missedCalls, TForm4* ringAlert, QWidget* messages);
+    void setSideWindows(TForm2* contactList, TForm3* missedCalls, TForm4* ringAlert, TForm5* messages);
 
     // Call control.
     void SpeedButton1Click();  // "Speak"
@@ -50,7 +52,10 @@ public:
     void SpeedButton6Click();  // "Messages"
     void Edit1Change();
     void ACMIn1BufferFull(QObject* sender, const void* data, qint32 size);
-    void SendMessage(const DatagramBuffer& datagram);
+    void SendMessage(const DatagramBuffer& datagram) override;
+
+    // Every datagram that arrives on the receiving endpoint.
+    void NMUDP2DataReceived(TComponent* sender, int numberBytes, const QString& fromIP, int port);
 
     const QString& currentPeer() const { return currentPeer_; }
     bool missedCalls() const { return missedCalls_; }
@@ -60,6 +65,10 @@ public:
     void clearCurrentPeer() override;
     QString programFolder() const override { return programFolder_; }
     void restoreApplication() override;
+
+    // MessagesLink: the chat font records.
+    TChatFont& ownChatFont() override { return ownChatFont_; }
+    TChatFont& otherChatFont() override { return otherChatFont_; }
 
 signals:
     // The main window has closed: the program ends.
@@ -95,16 +104,29 @@ private:
     bool addressIsValid();
     void reportInvalidAddress();
     void send(const DatagramBuffer& datagram, int length);
+    void receiveFromPeer(const QString& fromIP, QByteArrayView datagram);
+    void receiveFromThirdParty(const QString& fromIP, QByteArrayView datagram);
+    void ringFrom(const QString& fromIP);
+    void stopFrom(const QString& fromIP);
+    void showTextLine(const QString& fromIP, QByteArrayView datagram);
+    void playVoice(QByteArrayView datagram);
+    QString displayName(const QString& address);
+    // Errors while a datagram is handled: one box at a time, receiving goes on.
+    void reportReceiveError(const QString& message);
 
     TForm2* contactList_ = nullptr;
     TForm3* missedCallsWindow_ = nullptr;
     TForm4* ringAlert_ = nullptr;
-    QWidget* messages_ = nullptr;
+    TForm5* messages_ = nullptr;
     QButtonGroup* speakGroup_ = nullptr;
 
     QString currentPeer_;
     bool missedCalls_ = false;
     QString programFolder_;
+    TChatFont ownChatFont_;
+    TChatFont otherChatFont_;
+    bool receiveErrorShowing_ = false;
+    QString deferredReceiveError_;
 };
 
 } // namespace kavelo

@@ -1,11 +1,16 @@
 #pragma once
 
 #include "app/Unit1.h"
+#include "windows/Unit2.h"
+#include "windows/Unit3.h"
+#include "windows/Unit4.h"
+#include "windows/Unit5.h"
 #include "net/NMUDP.h"
 #include "support/FakeAudioBackend.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
+#include <QFile>
 #include <QHostAddress>
 #include <QNetworkDatagram>
 #include <QTemporaryDir>
@@ -34,6 +39,10 @@ protected:
 
     void TearDown() override
     {
+        messages.reset();
+        ringAlert.reset();
+        missedCalls.reset();
+        contactList.reset();
         form.reset();
         QDir::setCurrent(previousDirectory);
         qputenv("XDG_CONFIG_HOME", previousConfig);
@@ -42,6 +51,11 @@ protected:
     void createForm(const QStringList& arguments = {})
     {
         form = std::make_unique<TForm1>(arguments);
+        contactList = std::make_unique<TForm2>(*form);
+        missedCalls = std::make_unique<TForm3>();
+        ringAlert = std::make_unique<TForm4>(*form, *missedCalls);
+        messages = std::make_unique<TForm5>(*form);
+        form->setSideWindows(contactList.get(), missedCalls.get(), ringAlert.get(), messages.get());
         form->NMUDP2->setLocalPort(kMovedReceivePort);
         ASSERT_TRUE(peer.bind(QHostAddress::LocalHost, 5552)) << peer.errorString().toStdString();
     }
@@ -53,12 +67,32 @@ protected:
         return peer.hasPendingDatagrams() ? peer.receiveDatagram() : QNetworkDatagram();
     }
 
+    // Sends bytes to the window's receiving endpoint from the given loopback address.
+    void sendToWindow(const QByteArray& bytes, const QString& from = QStringLiteral("127.0.0.1"))
+    {
+        QUdpSocket sender;
+        ASSERT_TRUE(sender.bind(QHostAddress(from), 0));
+        ASSERT_EQ(sender.writeDatagram(bytes, QHostAddress::LocalHost, kMovedReceivePort), bytes.size());
+    }
+
+    // Writes contacts.vip into the window's program folder.
+    void writeContacts(const QByteArray& bytes)
+    {
+        QFile file(form->programFolder() + QStringLiteral("contacts.vip"));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    }
+
     QTemporaryDir folder;
     InstalledFakeAudio audio;
     ErrorBoxCatcher errors;
     MessageBoxCatcher boxes;
     QUdpSocket peer;
     std::unique_ptr<TForm1> form;
+    std::unique_ptr<TForm2> contactList;
+    std::unique_ptr<TForm3> missedCalls;
+    std::unique_ptr<TForm4> ringAlert;
+    std::unique_ptr<TForm5> messages;
 
 private:
     QByteArray previousConfig;

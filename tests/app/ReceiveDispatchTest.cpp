@@ -1,0 +1,192 @@
+#include "MainWindowFixture.h"
+
+#include "audio/ACMConvertor.h"
+#include "audio/ACMIn.h"
+#include "audio/ACMOut.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QTextEdit>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <sndfile.h>
+
+namespace kavelo::test {
+namespace {
+
+using Op = FakeAudioBackend::Op;
+
+class ReceiveDispatchTest : public MainWindowTest {
+protected:
+    void SetUp() override
+    {
+        MainWindowTest::SetUp();
+        createForm();
+        writeContacts("Ann|127.0.0.2\r\nBob|127.0.0.12\r\nMe|127.0.0.1\r\n");
+    }
+
+    // Puts the window into a conversation with 127.0.0.1.
+    void speakTo127001()
+    {
+        form->Edit1->setText(QStringLiteral("127.0.0.1"));
+        form->SpeedButton1->click();
+        ASSERT_TRUE(form->ACMIn1->Active());
+    }
+
+    void writeRingSound()
+    {
+        SF_INFO info{};
+        info.samplerate = 8000;
+        info.channels = 1;
+        info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+        const QByteArray path = (form->programFolder() + QStringLiteral("Phone.wav")).toLocal8Bit();
+        SNDFILE* file = sf_open(path.constData(), SFM_WRITE, &info);
+        ASSERT_NE(file, nullptr);
+        std::vector<short> tone(4000, 1000);
+        sf_write_short(file, tone.data(), static_cast<sf_count_t>(tone.size()));
+        sf_close(file);
+    }
+
+    int missedRows() const { return missedCalls->ListView1->topLevelItemCount(); }
+};
+
+TEST_F(ReceiveDispatchTest, VoiceFromAnyoneWhileIdleIsPlayedAtOnce)
+{
+    const QByteArray voice(390, '\x42');
+    sendToWindow(voice);
+    ASSERT_TRUE(processEventsUntil([this] { return audio->count(Op::WaveOutWrite) == 1; }));
+    EXPECT_EQ(form->Edit1->text(), QStringLiteral("127.0.0.1"));
+    EXPECT_TRUE(form->ACMOut1->Active());
+    EXPECT_EQ(form->ACMOut1->NumBuffers(), 0);
+    EXPECT_EQ(audio->openPlayback()->format, form->ACMConvertor1->ACMFormatOut());
+    EXPECT_EQ(audio->calls().back().bytes, voice);
+    EXPECT_FALSE(form->SpeedButton5->isEnabled());
+    EXPECT_EQ(missedRows(), 0);
+
+    sendToWindow(QByteArray(130, '\x43'));
+    ASSERT_TRUE(processEventsUntil([this] { return audio->count(Op::WaveOutWrite) == 2; }));
+    EXPECT_EQ(audio->count(Op::WaveOutOpen), 1) << "playback stays open for the conversation";
+}
+
+TEST_F(ReceiveDispatchTest, ARingShowsTheAlertWithTheCallersNameAndPlaysTheRingSound)
+{
+    writeRingSound();
+    sendToWindow(QByteArray("ring").leftJustified(390, '\0'), QStringLiteral("127.0.0.2"));
+    ASSERT_TRUE(processEventsUntil([this] { return ringAlert->isVisible(); }));
+    EXPECT_EQ(ringAlert->Label2->text(), QStringLiteral("Ann"));
+    EXPECT_EQ(form->Edit1->text(), QStringLiteral("127.0.0.2"));
+    EXPECT_EQ(audio->count(Op::WaveOutOpen), 1) << "the ring sound's device";
+    EXPECT_EQ(audio->openPlayback()->format.bitsPerSample(), 16);
+    EXPECT_GT(audio->count(Op::WaveOutWrite), 0);
+    EXPECT_TRUE(errors.messages.isEmpty());
+}
+
+TEST_F(ReceiveDispatchTest, AMissingRingSoundIsToldButTheAlertStillNamesTheCaller)
+{
+    sendToWindow("ring", QStringLiteral("127.0.0.2"));
+    ASSERT_TRUE(processEventsUntil([this] { return !errors.messages.isEmpty(); }));
+    EXPECT_TRUE(ringAlert->isVisible());
+    EXPECT_EQ(ringAlert->Label2->text(), QStringLiteral("Ann"));
+    ASSERT_EQ(errors.messages.size(), 1);
+    EXPECT_TRUE(errors.messages[0].contains(QStringLiteral("Phone.wav")));
+}
+
+TEST_F(ReceiveDispatchTest, AContactLineIsMatchedByItsWholeAddress)
+{
+    sendToWindow("ring", QStringLiteral("127.0.0.1"));
+    ASSERT_TRUE(processEventsUntil([this] { return ringAlert->isVisible(); }));
+    EXPECT_EQ(ringAlert->Label2->text(), QStringLiteral("Me")) << "not Bob at 127.0.0.12";
+}
+
+TEST_F(ReceiveDispatchTest, AThirdPartyDuringACallIsListedOnceAndShownAtSilent)
+{
+    speakTo127001();
+    sendToWindow("ring", QStringLiteral("127.0.0.2"));
+    ASSERT_TRUE(processEventsUntil([this] { return missedRows() == 1; }));
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("Ann tries to connect"));
+    EXPECT_EQ(missedCalls->ListView1->topLevelItem(0)->text(0), QStringLiteral("Ann"));
+    EXPECT_FALSE(ringAlert->isVisible()) << "a third party never rings";
+    EXPECT_EQ(audio->count(Op::WaveOutOpen), 0) << "and is never played";
+    EXPECT_EQ(form->Edit1->text(), QStringLiteral("127.0.0.1"));
+
+    sendToWindow(QByteArray(390, '\x11'), QStringLiteral("127.0.0.2"));
+    sendToWindow("stop", QStringLiteral("127.0.0.3"));
+    ASSERT_TRUE(processEventsUntil([this] { return missedRows() == 2; }));
+    EXPECT_EQ(missedCalls->ListView1->topLevelItem(1)->text(0), QStringLiteral("127.0.0.3"));
+    EXPECT_TRUE(form->missedCalls());
+
+    EXPECT_FALSE(missedCalls->isVisible());
+    form->SpeedButton2->click();
+    EXPECT_TRUE(missedCalls->isVisible());
+    EXPECT_FALSE(form->missedCalls());
+    missedCalls->hide();
+    form->SpeedButton2->click();
+    EXPECT_FALSE(missedCalls->isVisible()) << "shown once per recorded call";
+}
+
+TEST_F(ReceiveDispatchTest, AStopWhileSpeakingEndsTheConversationWithAMessage)
+{
+    speakTo127001();
+    sendToWindow("stop", QStringLiteral("127.0.0.1"));
+    ASSERT_TRUE(processEventsUntil([this] { return !boxes.messages.isEmpty(); }));
+    EXPECT_EQ(boxes.messages,
+              QStringList{QStringLiteral("You recieved STOP signal from Me maybe you should call him/her later.")});
+    EXPECT_TRUE(form->SpeedButton2->isChecked());
+    EXPECT_FALSE(form->ACMIn1->Active());
+    EXPECT_TRUE(form->Edit1->text().isEmpty());
+    EXPECT_TRUE(form->currentPeer().isEmpty());
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("Silent"));
+}
+
+TEST_F(ReceiveDispatchTest, DatagramsArrivingWhileTheStopBoxIsOpenAreStillHandled)
+{
+    speakTo127001();
+    bool nestedHandled = false;
+    boxes.onShow = [&](const QString&) {
+        sendToWindow(QByteArray(390, '\x55'), QStringLiteral("127.0.0.5"));
+        nestedHandled = processEventsUntil([this] { return audio->count(Op::WaveOutWrite) == 1; });
+    };
+    sendToWindow("stop", QStringLiteral("127.0.0.1"));
+    ASSERT_TRUE(processEventsUntil([this] { return !boxes.messages.isEmpty(); }));
+    EXPECT_TRUE(nestedHandled) << "the idle program played the next sender's voice inside the box's loop";
+}
+
+TEST_F(ReceiveDispatchTest, AStopWhileIdleIsPlayedLikeVoice)
+{
+    sendToWindow("stop", QStringLiteral("127.0.0.1"));
+    ASSERT_TRUE(processEventsUntil([this] { return audio->count(Op::WaveOutWrite) == 1; }));
+    EXPECT_EQ(audio->calls().back().bytes, QByteArray("stop"));
+    EXPECT_TRUE(boxes.messages.isEmpty());
+}
+
+TEST_F(ReceiveDispatchTest, TextLinesShowLiterallyWithNameAndTime)
+{
+    const QByteArray hostile = "|mess<b>x</b><img src=\"file:///etc/passwd\">|tail";
+    sendToWindow(hostile, QStringLiteral("127.0.0.2"));
+    ASSERT_TRUE(processEventsUntil([this] { return messages->isVisible(); }));
+    const QString pane = messages->RichEdit1->toPlainText();
+    EXPECT_TRUE(pane.startsWith(QStringLiteral("Ann (")));
+    EXPECT_TRUE(pane.endsWith(QStringLiteral("): <b>x</b><img src=\"file:///etc/passwd\">"))) << pane.toStdString();
+    EXPECT_FALSE(messages->RichEdit1->document()->toHtml().contains(QStringLiteral("<img")));
+}
+
+TEST_F(ReceiveDispatchTest, AThirdPartysTextIsShownWithoutTouchingTheCall)
+{
+    speakTo127001();
+    sendToWindow("|messhello|", QStringLiteral("127.0.0.3"));
+    ASSERT_TRUE(processEventsUntil([this] { return messages->isVisible(); }));
+    EXPECT_TRUE(messages->RichEdit1->toPlainText().endsWith(QStringLiteral("): hello")));
+    EXPECT_EQ(form->currentPeer(), QStringLiteral("127.0.0.1"));
+    EXPECT_EQ(form->Edit1->text(), QStringLiteral("127.0.0.1"));
+    EXPECT_EQ(missedRows(), 0);
+}
+
+TEST_F(ReceiveDispatchTest, TextBytesAreWindows1252)
+{
+    sendToWindow("|mess\x80 caf\xE9|", QStringLiteral("127.0.0.2"));
+    ASSERT_TRUE(processEventsUntil([this] { return messages->isVisible(); }));
+    EXPECT_TRUE(messages->RichEdit1->toPlainText().endsWith(QString::fromUtf8("): \u20ac caf\u00e9")));
+}
+
+} // namespace
+} // namespace kavelo::test
