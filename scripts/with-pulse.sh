@@ -10,7 +10,7 @@ chmod 700 "$runtime"
 cleanup() {
   if [ -n "${KEEPERS:-}" ]; then kill $KEEPERS 2>/dev/null || true; fi
   XDG_RUNTIME_DIR="$runtime" PULSE_SERVER="unix:$runtime/pulse/native" pactl exit 2>/dev/null || true
-  pkill -f "pulseaudio.*$runtime" 2>/dev/null || true
+  if [ -s "$runtime/pulse/pid" ]; then kill "$(cat "$runtime/pulse/pid")" 2>/dev/null || true; fi
   rm -rf "$runtime"
 }
 trap cleanup EXIT
@@ -43,9 +43,10 @@ if ! pactl info >/dev/null 2>&1; then
 fi
 
 # An idle null sink renders in 2-second blocks; one small stream on each keeps it awake.
+# They play zero bytes as signed samples: true silence, no offset added to what is heard.
 KEEPERS=""
 for sink in speaker micfeed; do
-  pacat --playback --device="$sink" --latency-msec=20 --raw --format=u8 --rate=8000 --channels=1 </dev/zero &
+  pacat --playback --device="$sink" --latency-msec=20 --raw --format=s16le --rate=8000 --channels=1 </dev/zero &
   KEEPERS="$KEEPERS $!"
 done
 sleep 0.5

@@ -1,0 +1,70 @@
+#pragma once
+
+#include "platform/AudioDevice.h"
+#include "platform/NotificationWindow.h"
+
+#include <QString>
+#include <QStringList>
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace kavelo::test {
+
+// Device tests run against a private sound server (scripts/with-pulse.sh):
+// null sink "speaker" (default sink), null sink "micfeed" whose monitor is the
+// default source "mic". Without a reachable server every test fails.
+class SoundServerTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+};
+
+// Spoken English at about -3 dBFS as 8000 Hz unsigned 8-bit mono, made once per
+// test program with espeak-ng and sox. `wavPath` is the same sound as a WAV file.
+struct Speech {
+    std::vector<std::uint8_t> samples;
+    QString wavPath;
+};
+const Speech& speech();
+
+// Runs a program to its end; fails the test when it cannot or when it fails.
+void runTool(const QString& program, const QStringList& arguments, int timeoutMs = 30000);
+
+// 8000 Hz unsigned 8-bit mono PCM, the format the program records in.
+WaveFormat pcm8kU8();
+// GSM 6.10 in 65-byte blocks of 320 samples, the format the program plays.
+WaveFormat gsm610();
+
+// Notifications posted to a component's hidden window, in arrival order.
+class MessageLog {
+public:
+    MessageLog();
+    std::shared_ptr<NotificationTarget> target() const { return window_->target(); }
+    // Called for every message after it is logged (to put buffers back, say).
+    std::function<void(const NotificationMessage&)> onMessage;
+    // Delivers what was posted so far, then forgets everything logged.
+    void settleAndClear();
+    std::vector<NotificationMessage> messages;
+
+private:
+    std::unique_ptr<NotificationWindow> window_;
+};
+
+// A header with its own data area, as a component allocates it.
+struct OwnedHeader {
+    explicit OwnedHeader(std::size_t size, std::uint8_t fill = 0);
+    WaveHeader header;
+    std::vector<char> data;
+};
+
+// Sound levels as signed values around zero, for comparing recordings.
+std::vector<double> centredU8(const std::vector<std::uint8_t>& samples);
+std::vector<double> fromS16(const std::vector<std::int16_t>& samples);
+
+// The best normalised cross-correlation of `reference` within `recording`:
+// the lag is first taken from where the sound starts in each, then refined.
+double alignedCorrelation(const std::vector<double>& reference, const std::vector<double>& recording);
+
+} // namespace kavelo::test

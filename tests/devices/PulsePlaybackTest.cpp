@@ -1,0 +1,199 @@
+#include "DeviceTestSupport.h"
+#include "support/TestSupport.h"
+
+#include "platform/GsmCodec.h"
+#include "platform/PulseAudioBackend.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <array>
+
+namespace kavelo::test {
+namespace {
+
+constexpr std::size_t kBlocksPerWrite = 6; // 390 bytes, a voice datagram
+
+// The speech as GSM 6.10 blocks, and what a decoder makes of them.
+struct EncodedSpeech {
+    std::vector<std::uint8_t> blocks;
+    std::vector<std::int16_t> decoded;
+};
+
+EncodedSpeech encodeSpeech()
+{
+    std::vector<std::uint8_t> pcm = speech().samples;
+    pcm.resize((pcm.size() / GsmCodec::kBlockSamples + 1) * GsmCodec::kBlockSamples, 0x80);
+    EncodedSpeech result;
+    GsmCodec encoder, decoder;
+    std::array<std::uint8_t, GsmCodec::kBlockBytes> block;
+    std::array<std::int16_t, GsmCodec::kBlockSamples> sound;
+    for (std::size_t at = 0; at < pcm.size(); at += GsmCodec::kBlockSamples) {
+        encoder.encodeBlockU8(std::span<const std::uint8_t, GsmCodec::kBlockSamples>(pcm.data() + at,
+                                                                                     GsmCodec::kBlockSamples),
+                              block);
+        decoder.decodeBlock(block, sound);
+        result.blocks.insert(result.blocks.end(), block.begin(), block.end());
+        result.decoded.insert(result.decoded.end(), sound.begin(), sound.end());
+    }
+    return result;
+}
+
+// Records the virtual speaker (8000 Hz signed 16-bit mono) while it lives.
+class SpeakerRecorder {
+public:
+    SpeakerRecorder() : path_(dir_.filePath(QStringLiteral("heard.s16")))
+    {
+        process_.start(QStringLiteral("parecord"),
+                       {QStringLiteral("-d"), QStringLiteral("speaker.monitor"), QStringLiteral("--raw"),
+                        QStringLiteral("--format=s16le"), QStringLiteral("--rate=8000"),
+                        QStringLiteral("--channels=1"), QStringLiteral("--latency-msec=20"), path_});
+    }
+    ~SpeakerRecorder() { stop(); }
+    bool started() { return process_.waitForStarted(); }
+
+    std::vector<std::int16_t> stop()
+    {
+        if (process_.state() != QProcess::NotRunning) {
+            process_.terminate();
+            process_.waitForFinished(5000);
+        }
+        QFile file(path_);
+        std::vector<std::int16_t> heard;
+        if (file.open(QIODevice::ReadOnly)) {
+            const QByteArray bytes = file.readAll();
+            heard.resize(static_cast<std::size_t>(bytes.size()) / 2);
+            std::memcpy(heard.data(), bytes.data(), heard.size() * 2);
+        }
+        return heard;
+    }
+
+private:
+    QTemporaryDir dir_;
+    QString path_;
+    QProcess process_;
+};
+
+class PulsePlaybackTest : public SoundServerTest {
+protected:
+    void SetUp() override
+    {
+        SoundServerTest::SetUp();
+        if (HasFatalFailure())
+            return;
+        ASSERT_EQ(makePulseAudioBackend()->openWaveOut(device, gsm610(), log.target()), MMSYSERR_NOERROR);
+    }
+
+    WaveHeader& write(const std::uint8_t* bytes, std::size_t size)
+    {
+        buffers.push_back(std::make_unique<OwnedHeader>(size));
+        std::copy(bytes, bytes + size, buffers.back()->data.begin());
+        WaveHeader& header = buffers.back()->header;
+        EXPECT_EQ(device->prepareHeader(header), MMSYSERR_NOERROR);
+        EXPECT_EQ(device->write(header), MMSYSERR_NOERROR);
+        return header;
+    }
+
+    void expectAllDoneInOrder()
+    {
+        ASSERT_EQ(log.messages.size(), buffers.size());
+        for (std::size_t i = 0; i < buffers.size(); ++i) {
+            EXPECT_EQ(log.messages[i].number, kMmWomDone);
+            EXPECT_EQ(log.messages[i].wParam, device->id());
+            EXPECT_EQ(log.messages[i].lParam, reinterpret_cast<qintptr>(&buffers[i]->header)) << "at " << i;
+            EXPECT_TRUE(buffers[i]->header.dwFlags & WHDR_DONE);
+            EXPECT_FALSE(buffers[i]->header.dwFlags & WHDR_INQUEUE);
+        }
+    }
+
+    MessageLog log;
+    std::unique_ptr<WaveOutDevice> device;
+    std::vector<std::unique_ptr<OwnedHeader>> buffers;
+};
+
+TEST_F(PulsePlaybackTest, GsmBlocksComeOutOfTheSpeakerAsTheDecodedSpeech)
+{
+    const EncodedSpeech encoded = encodeSpeech();
+    ASSERT_GT(encoded.decoded.size(), 8000u);
+    SpeakerRecorder recorder;
+    ASSERT_TRUE(recorder.started());
+    processEventsFor(800); // the recorder's stream gets going
+
+    // Each write carries a few bytes past its whole blocks; the device must drop
+    // them, or every later block would be decoded from the wrong place.
+    const std::size_t chunk = kBlocksPerWrite * GsmCodec::kBlockBytes;
+    for (std::size_t at = 0; at < encoded.blocks.size(); at += chunk) {
+        std::vector<std::uint8_t> bytes(encoded.blocks.begin() + static_cast<std::ptrdiff_t>(at),
+                                        encoded.blocks.begin()
+                                            + static_cast<std::ptrdiff_t>(std::min(at + chunk, encoded.blocks.size())));
+        bytes.insert(bytes.end(), {0xDE, 0xAD, 0xBE, 0xEF, 0x55, 0xAA, 0x01});
+        write(bytes.data(), bytes.size());
+    }
+    ASSERT_TRUE(processEventsUntil([&] { return log.messages.size() == buffers.size(); }, 30000));
+    processEventsFor(700); // what was handed over last still plays
+    const std::vector<std::int16_t> heard = recorder.stop();
+
+    expectAllDoneInOrder();
+    EXPECT_GE(alignedCorrelation(fromS16(encoded.decoded), fromS16(heard)), 0.9);
+}
+
+TEST_F(PulsePlaybackTest, ResetStopsAtOnceAndReturnsEveryQueuedBufferAsDone)
+{
+    const EncodedSpeech encoded = encodeSpeech();
+    const std::size_t chunk = kBlocksPerWrite * GsmCodec::kBlockBytes;
+    ASSERT_GE(encoded.blocks.size(), 10 * chunk);
+    for (std::size_t i = 0; i < 10; ++i)
+        write(encoded.blocks.data() + i * chunk, chunk);
+    processEventsFor(200);
+    ASSERT_LT(log.messages.size(), buffers.size()) << "2.4 s of sound was done within 200 ms";
+
+    ASSERT_EQ(device->reset(), MMSYSERR_NOERROR);
+    ASSERT_TRUE(processEventsUntil([&] { return log.messages.size() == buffers.size(); }, 2000));
+    expectAllDoneInOrder();
+
+    // The device plays on after a reset.
+    log.settleAndClear();
+    buffers.clear();
+    write(encoded.blocks.data(), chunk);
+    EXPECT_TRUE(processEventsUntil([&] { return log.messages.size() == 1; }, 5000));
+}
+
+TEST_F(PulsePlaybackTest, AfterCloseNothingIsPostedAndNoHeaderIsTouched)
+{
+    const EncodedSpeech encoded = encodeSpeech();
+    const std::size_t chunk = kBlocksPerWrite * GsmCodec::kBlockBytes;
+    for (std::size_t i = 0; i < 8; ++i)
+        write(encoded.blocks.data() + i * chunk, chunk);
+    processEventsFor(100);
+
+    ASSERT_EQ(device->close(), MMSYSERR_NOERROR);
+    log.settleAndClear();
+    for (auto& buffer : buffers) {
+        buffer->header.dwFlags = 0x4000;
+        std::fill(buffer->data.begin(), buffer->data.end(), 'k');
+    }
+    processEventsFor(700);
+    EXPECT_TRUE(log.messages.empty());
+    for (const auto& buffer : buffers)
+        EXPECT_EQ(buffer->header.dwFlags, 0x4000u);
+    EXPECT_EQ(device->write(buffers[0]->header), MMSYSERR_INVALHANDLE);
+}
+
+TEST_F(PulsePlaybackTest, WriteWithoutAWholeBlockIsDoneWithoutSound)
+{
+    const std::uint8_t partial[10] = {};
+    write(partial, sizeof partial);
+    EXPECT_TRUE(processEventsUntil([&] { return log.messages.size() == 1; }, 2000));
+    expectAllDoneInOrder();
+}
+
+TEST_F(PulsePlaybackTest, BufferMustBePrepared)
+{
+    OwnedHeader buffer(390);
+    EXPECT_EQ(device->write(buffer.header), 34u);
+    EXPECT_TRUE(log.messages.empty());
+}
+
+} // namespace
+} // namespace kavelo::test
