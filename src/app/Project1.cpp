@@ -46,7 +46,12 @@ int runProgram(int argc, char** argv)
     form1.setSideWindows(&form2, &form3, &form4, &form5);
 
     QObject::connect(&form1, &TForm1::closed, &app, &QApplication::quit);
-    form1.show();
+    // Any argument starts the program minimised: in the tray, or on the taskbar
+    // when the desktop has no tray.
+    if (arguments.isEmpty())
+        form1.show();
+    else if (!form1.hasTray())
+        form1.showMinimized();
     return QApplication::exec();
 }
 

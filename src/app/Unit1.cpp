@@ -179,12 +179,16 @@ void TForm1::createControls()
         move(screen->availableGeometry().center() - rect().center());
 }
 
-void TForm1::FormCreate(const QStringList&)
+void TForm1::FormCreate(const QStringList& arguments)
 {
     SpeedButton4->setEnabled(false);
     SpeedButton2->setChecked(true);
     currentPeer_.clear();
     missedCalls_ = false;
+
+    createTray();
+    if (!arguments.isEmpty())
+        setWindowState(Qt::WindowMinimized);
 
     const QString autostartValue = AutostartStore::read(QString::fromLatin1(kAutostartName));
     CheckBox1->setChecked(!autostartValue.isEmpty());
@@ -342,9 +346,14 @@ void TForm1::SendMessage(const DatagramBuffer& datagram)
 
 void TForm1::closeEvent(QCloseEvent* event)
 {
-    QWidget::closeEvent(event);
-    if (event->isAccepted())
-        emit closed();
+    bool canClose = false;
+    guarded([&] { canClose = FormClose(); });
+    if (!canClose) {
+        event->ignore();
+        return;
+    }
+    event->accept();
+    emit closed();
 }
 
 void TForm1::setAddressField(const QString& address)
@@ -357,11 +366,5 @@ void TForm1::clearCurrentPeer()
     currentPeer_.clear();
 }
 
-void TForm1::restoreApplication()
-{
-    if (isMinimized() || !isVisible())
-        showNormal();
-    raise();
-}
 
 } // namespace kavelo

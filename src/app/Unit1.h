@@ -9,8 +9,11 @@
 #include <QStringList>
 #include <QWidget>
 
+class QAction;
 class QButtonGroup;
 class QCheckBox;
+class QMenu;
+class QSystemTrayIcon;
 class QLabel;
 class QLineEdit;
 class QToolButton;
@@ -54,6 +57,22 @@ public:
     void ACMIn1BufferFull(QObject* sender, const void* data, qint32 size);
     void SendMessage(const DatagramBuffer& datagram) override;
 
+    // Tray, start and end of the program.
+    static constexpr quint32 kTrayCallbackMessage = 1024;
+    static constexpr qintptr kLeftButtonDown = 0x201;
+    static constexpr qintptr kRightButtonDown = 0x204;
+    void TrayIconCallback(quint32 message, quintptr wParam, qintptr lParam);
+    void Restore1Click();
+    void Exit1Click();
+    void ApplicationEvents1Minimize();
+    void ApplicationEvents1Restore();
+    void FormShow();
+    // Answers false, after telling the user, when the window must stay open.
+    bool FormClose();
+    void Label2Click();
+    // Whether the program lives in a tray (a minimised window is then hidden).
+    bool hasTray() const;
+
     // Every datagram that arrives on the receiving endpoint.
     void NMUDP2DataReceived(TComponent* sender, int numberBytes, const QString& fromIP, int port);
 
@@ -85,6 +104,10 @@ public:
     QToolButton* SpeedButton2;
     QCheckBox* CheckBox1;
     QLabel* Label2;
+    QSystemTrayIcon* TrayIcon;
+    QMenu* PopupMenu1;
+    QAction* Restore1;
+    QAction* Exit1;
 
     TACMConvertor* ACMConvertor1;
     TACMIn* ACMIn1;
@@ -95,11 +118,15 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void createComponents();
     void createControls();
     void FormCreate(const QStringList& arguments);
+    void createTray();
     // Reads the peer address from the address field; false (after the box) when unusable.
     bool addressIsValid();
     void reportInvalidAddress();
@@ -127,6 +154,8 @@ private:
     TChatFont otherChatFont_;
     bool receiveErrorShowing_ = false;
     QString deferredReceiveError_;
+    bool shownOnce_ = false;
+    bool chatSettingsLoaded_ = false;
 };
 
 } // namespace kavelo

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "windows/ChatFont.h"
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+#include <optional>
+
+namespace kavelo {
+
+// app.txt: two 52-byte little-endian records, the own chat font then the
+// other's, each carrying the messages pane's background colour at offset 48.
+inline constexpr int kChatFontRecordSize = 52;
+
+QByteArray chatFontRecord(const TChatFont& font, ColorValue background);
+// Reads one record; a name length above 32 is taken as 32.
+TChatFont chatFontFromRecord(QByteArrayView record);
+
+struct ChatSettings {
+    TChatFont own;
+    TChatFont other;  // its background colour is not used
+};
+
+// Empty when app.txt cannot be opened for reading and writing (missing,
+// read-only, locked). Raises Exception "Read beyond end of file" when the file
+// holds less than two records.
+std::optional<ChatSettings> readChatSettings(const QString& path);
+
+// Creates or truncates app.txt and writes both records; raises Exception with
+// the system's description when it cannot.
+void writeChatSettings(const QString& path, const TChatFont& own, const TChatFont& other,
+                       ColorValue background);
+
+} // namespace kavelo

@@ -1,0 +1,180 @@
+#include "MainWindowFixture.h"
+
+#include "app/ChatSettingsFile.h"
+#include "app/ProgramFolder.h"
+#include "platform/AutostartStore.h"
+#include "platform/Exception.h"
+#include "windows/ColorGrid.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QMenu>
+#include <QTest>
+#include <QTextEdit>
+#include <QTreeWidget>
+
+namespace kavelo::test {
+namespace {
+
+TEST(ChatSettingsFile, RecordLayoutIsFiftyTwoLittleEndianBytes)
+{
+    const TChatFont font{QStringLiteral("Arial \u20ac"), 12, kStyleBold | kStyleUnderline, 238, 0x00112233, 0};
+    const QByteArray record = chatFontRecord(font, 0x80000005);
+    ASSERT_EQ(record.size(), 52);
+    EXPECT_EQ(record[0], 7);
+    EXPECT_EQ(record.mid(1, 7), QByteArray("Arial \x80"));
+    EXPECT_EQ(record.mid(8, 28), QByteArray(28, '\0'));
+    EXPECT_EQ(record.mid(36, 4), QByteArray("\x0c\0\0\0", 4));
+    EXPECT_EQ(record[40], 0x05);
+    EXPECT_EQ(static_cast<unsigned char>(record[41]), 238);
+    EXPECT_EQ(record.mid(44, 4), QByteArray("\x33\x22\x11\0", 4));
+    EXPECT_EQ(record.mid(48, 4), QByteArray("\x05\0\0\x80", 4));
+
+    TChatFont back = chatFontFromRecord(record);
+    EXPECT_EQ(back.name, font.name);
+    EXPECT_EQ(back.size, 12);
+    EXPECT_EQ(back.style, font.style);
+    EXPECT_EQ(back.charset, 238);
+    EXPECT_EQ(back.color, 0x00112233u);
+    EXPECT_EQ(back.background, 0x80000005u);
+}
+
+TEST(ChatSettingsFile, HostileNameLengthsAreCutToTheField)
+{
+    QByteArray record(52, 'A');
+    record[0] = static_cast<char>(200);
+    EXPECT_EQ(chatFontFromRecord(record).name, QString(32, QLatin1Char('A')));
+    const TChatFont longName{QString(40, QLatin1Char('n')), 8, 0, 0, 0, 0};
+    EXPECT_EQ(chatFontRecord(longName, 0)[0], 32);
+}
+
+class ChatSettingsWindowTest : public MainWindowTest {
+protected:
+    QString appTxt() const { return form->programFolder() + QStringLiteral("app.txt"); }
+
+    void writeAppTxt(const QByteArray& bytes)
+    {
+        QFile file(appTxt());
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    }
+
+    QByteArray readAppTxt() const
+    {
+        QFile file(appTxt());
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+};
+
+TEST_F(ChatSettingsWindowTest, FirstShowWithoutAppTxtTakesTheDefaults)
+{
+    createForm();
+    missedCalls->AddMissedCall(QStringLiteral("old"));
+    form->show();
+    EXPECT_EQ(form->ownChatFont().size, 8);
+    EXPECT_EQ(form->ownChatFont().color, 0u);
+    EXPECT_EQ(form->ownChatFont().name, messages->RichEdit1->font().family());
+    EXPECT_EQ(form->otherChatFont(), form->ownChatFont());
+    EXPECT_EQ(messages->chatBackground(), kSystemWindowColor);
+    EXPECT_EQ(missedCalls->ListView1->topLevelItemCount(), 0) << "the list is emptied at the first show";
+}
+
+TEST_F(ChatSettingsWindowTest, FirstShowReadsBothRecordsAndPicksTheMatchingCell)
+{
+    createForm();
+    const TChatFont own{QStringLiteral("Serif"), 14, kStyleItalic, 0, 0x000000FF, 0};
+    const TChatFont other{QStringLiteral("Mono"), 10, kStyleBold, 0, 0x00FF0000, 0};
+    writeAppTxt(chatFontRecord(own, 0x0000FFFF) + chatFontRecord(other, 0x00FFFFFF));
+    form->show();
+    EXPECT_EQ(form->ownChatFont().name, QStringLiteral("Serif"));
+    EXPECT_EQ(form->ownChatFont().size, 14);
+    EXPECT_EQ(form->otherChatFont().name, QStringLiteral("Mono"));
+    EXPECT_EQ(form->otherChatFont().style, kStyleBold);
+    EXPECT_EQ(messages->chatBackground(), 0x0000FFFFu) << "only the first record's background counts";
+    EXPECT_EQ(messages->ColorGrid1->pickedCell(), 11) << "yellow";
+}
+
+TEST_F(ChatSettingsWindowTest, AShortAppTxtIsReportedAndLeavesEmptyRecords)
+{
+    createForm();
+    writeAppTxt(QByteArray(60, '\x01'));
+    form->show();
+    EXPECT_EQ(errors.messages, QStringList{QStringLiteral("Read beyond end of file")});
+    EXPECT_TRUE(form->isVisible());
+    EXPECT_EQ(form->ownChatFont(), TChatFont{});
+    EXPECT_EQ(form->otherChatFont(), TChatFont{});
+}
+
+TEST_F(ChatSettingsWindowTest, ClosingWritesAppTxtAndTheAutostartValue)
+{
+    createForm();
+    form->show();
+    form->CheckBox1->setChecked(true);
+    EXPECT_TRUE(form->close());
+    EXPECT_EQ(readAppTxt().size(), 104);
+    EXPECT_EQ(AutostartStore::read(QStringLiteral("Kavelo")), autostartCommand(form->programFolder()));
+    EXPECT_EQ(chatFontFromRecord(readAppTxt().mid(52)).background, kSystemWindowColor);
+
+    form->CheckBox1->setChecked(false);
+    EXPECT_TRUE(form->FormClose());
+    EXPECT_TRUE(form->FormClose()) << "deleting a deleted value is harmless";
+    EXPECT_TRUE(AutostartStore::read(QStringLiteral("Kavelo")).isEmpty());
+}
+
+TEST_F(ChatSettingsWindowTest, AnUnwritableAppTxtKeepsTheWindowOpen)
+{
+    createForm();
+    form->show();
+    ASSERT_TRUE(QDir(form->programFolder()).mkdir(QStringLiteral("app.txt")));  // a folder in its way
+    EXPECT_FALSE(form->close());
+    ASSERT_EQ(errors.messages.size(), 1);
+    EXPECT_TRUE(errors.messages[0].contains(QStringLiteral("app.txt")));
+    EXPECT_TRUE(form->isVisible());
+    EXPECT_FALSE(form->close()) << "every further close repeats the steps";
+    EXPECT_EQ(errors.messages.size(), 2);
+}
+
+TEST_F(ChatSettingsWindowTest, AMinimisedStartClosedBeforeShowingKeepsTheStoredSettings)
+{
+    const QByteArray stored = chatFontRecord(TChatFont{QStringLiteral("Keep"), 9, 0, 0, 0, 0}, 0).repeated(2);
+    QFile file(QDir::currentPath() + QStringLiteral("/app.txt"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(stored);
+    file.close();
+    createForm({QStringLiteral("m")});
+    EXPECT_TRUE(form->isMinimized() || !form->isVisible());
+    EXPECT_TRUE(form->close());
+    EXPECT_EQ(readAppTxt(), stored);
+}
+
+TEST_F(ChatSettingsWindowTest, TheTrayMenuOpensOnLeftAndRightPressesOnly)
+{
+    createForm();
+    form->TrayIconCallback(TForm1::kTrayCallbackMessage, 1, 0x202);
+    EXPECT_FALSE(form->PopupMenu1->isVisible());
+    form->TrayIconCallback(TForm1::kTrayCallbackMessage, 1, TForm1::kRightButtonDown);
+    EXPECT_TRUE(form->PopupMenu1->isVisible());
+    form->PopupMenu1->hide();
+    form->TrayIconCallback(TForm1::kTrayCallbackMessage, 1, TForm1::kLeftButtonDown);
+    EXPECT_TRUE(form->PopupMenu1->isVisible());
+    form->PopupMenu1->hide();
+    EXPECT_EQ(form->Restore1->text(), QStringLiteral("Restore"));
+    EXPECT_EQ(form->Exit1->text(), QStringLiteral("Exit"));
+
+    form->Restore1->trigger();
+    EXPECT_TRUE(form->isVisible());
+    form->Exit1->trigger();
+    EXPECT_FALSE(form->isVisible());
+}
+
+TEST_F(ChatSettingsWindowTest, ClickingAuthorShowsTheCredits)
+{
+    createForm();
+    form->show();
+    QTest::mouseClick(form->Label2, Qt::LeftButton);
+    ASSERT_EQ(boxes.messages.size(), 1);
+    EXPECT_TRUE(boxes.messages[0].startsWith(QStringLiteral("Kavelo")));
+}
+
+} // namespace
+} // namespace kavelo::test
