@@ -3,7 +3,8 @@
 namespace kavelo {
 namespace {
 
-// Drops the time-zone letters ('t', outside quoted literal text) from a format.
+// Drops the time-zone letters ('t', outside quoted literal text) from a format,
+// with the brackets some locales put around them.
 QString withoutTimeZone(const QString& format)
 {
     QString result;
@@ -15,6 +16,7 @@ QString withoutTimeZone(const QString& format)
             continue;
         result.append(ch);
     }
+    result.remove(QStringLiteral("()"));
     return result.trimmed();
 }
 

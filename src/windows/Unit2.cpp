@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QShowEvent>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -78,6 +79,8 @@ TForm2::TForm2(MainWindowLink& mainWindow, QWidget* parent)
     // that lost it, then the row that gained it.
     connect(ListView1->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this](const QItemSelection& selected, const QItemSelection& deselected) {
+                if (selectionQuiet_)
+                    return;
                 const auto notify = [this](const QItemSelection& rows, bool isSelected) {
                     for (const QModelIndex& index : rows.indexes()) {
                         if (index.column() != 0)
@@ -205,8 +208,13 @@ void TForm2::SpeedButton3Click()
     const QList<QTreeWidgetItem*> selected = ListView1->selectedItems();
     if (selected.isEmpty())
         return;
-    if (confirm_(this, QStringLiteral("Are you sure?")))
-        delete selected.first();
+    if (!confirm_(this, QStringLiteral("Are you sure?")))
+        return;
+    // The list moves its current row to a neighbour; that row is not selected,
+    // and the fields keep showing the deleted contact.
+    const QScopedValueRollback quiet(selectionQuiet_, true);
+    delete selected.first();
+    ListView1->clearSelection();
 }
 
 void TForm2::ListView1SelectItem(QTreeWidgetItem* item, bool /*selected*/)

@@ -62,6 +62,7 @@ private:
 
     MainWindowLink& mainWindow_;
     Confirmation confirm_;
+    bool selectionQuiet_ = false;
 };
 
 // The standard warning box: title "Warning", warning icon, "&Yes" and "&No".

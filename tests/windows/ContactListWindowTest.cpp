@@ -1,0 +1,354 @@
+#include "FakeMainWindow.h"
+#include "support/TestSupport.h"
+#include "windows/Unit2.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <gtest/gtest.h>
+#include <cerrno>
+#include <cstring>
+
+namespace kavelo {
+namespace {
+
+const QByteArray kThree = "Ann|10.0.0.1\r\nBob|10.0.0.2\r\nJ\xf6rg|10.0.0.3\r\n";
+
+class ContactListWindow : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        form.setConfirmation([this](QWidget*, const QString& question) {
+            questions.append(question);
+            return answer;
+        });
+    }
+
+    QString path() const { return main.programFolder() + "contacts.vip"; }
+    void putFile(const QByteArray& bytes)
+    {
+        QFile file(path());
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(bytes);
+    }
+    QByteArray fileBytes() const
+    {
+        QFile file(path());
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<none>");
+    }
+    QStringList names() const
+    {
+        QStringList result;
+        for (const Contact& c : form.contacts())
+            result.append(c.name);
+        return result;
+    }
+    QTreeWidgetItem* row(int i) const { return form.ListView1->topLevelItem(i); }
+    void select(int i) { form.ListView1->setCurrentItem(row(i)); }
+    void showWith(const QByteArray& bytes)
+    {
+        putFile(bytes);
+        form.show();
+    }
+
+    QTemporaryDir dir;
+    test::FakeMainWindow main{dir.path() + u'/'};
+    TForm2 form{main};
+    QStringList questions;
+    bool answer = true;
+};
+
+TEST_F(ContactListWindow, LooksAsDesigned)
+{
+    EXPECT_EQ(form.windowTitle(), "Contact list");
+    EXPECT_EQ(form.size(), QSize(252, 393));
+    EXPECT_EQ(form.ListView1->headerItem()->text(0), "Contact name");
+    EXPECT_EQ(form.ListView1->headerItem()->text(1), "IP address");
+    EXPECT_EQ(form.ListView1->columnWidth(0), 120);
+    EXPECT_EQ(form.ListView1->columnWidth(1), 120);
+    EXPECT_EQ(form.ListView1->toolTip(), "Double-click on a contact to use his/her IP");
+    EXPECT_EQ(form.ListView1->selectionBehavior(), QAbstractItemView::SelectRows);
+    EXPECT_FALSE(form.ListView1->isSortingEnabled());
+    // Accessible names are what whole-program tests find the controls by.
+    EXPECT_EQ(form.BitBtn1->accessibleName(), "Use this IP address (call him/her)");
+    EXPECT_EQ(form.Edit1->accessibleName(), "Contact name:");
+    EXPECT_EQ(form.Edit2->accessibleName(), "IP address:");
+    EXPECT_EQ(form.SpeedButton1->accessibleName(), "Add / Modify");
+    EXPECT_EQ(form.SpeedButton3->accessibleName(), "Delete");
+    EXPECT_EQ(form.SpeedButton2->accessibleName(), "New");
+    EXPECT_TRUE(form.SpeedButton1->font().bold());
+    EXPECT_EQ(form.SpeedButton1->palette().color(QPalette::ButtonText), QColor(Qt::blue));
+}
+
+TEST_F(ContactListWindow, ShowingReadsTheFileAndStartsWithEmptyEnabledFields)
+{
+    showWith(kThree);
+    EXPECT_EQ(names(), (QStringList{"Ann", "Bob", QStringLiteral("Jörg")}));
+    EXPECT_EQ(row(2)->text(1), "10.0.0.3");
+    EXPECT_TRUE(form.Edit1->text().isEmpty());
+    EXPECT_TRUE(form.Edit2->text().isEmpty());
+    EXPECT_TRUE(form.Edit1->isEnabled());
+}
+
+TEST_F(ContactListWindow, AMissingFileGivesAnEmptyListWithoutAMessage)
+{
+    form.show();
+    EXPECT_EQ(form.ListView1->topLevelItemCount(), 0);
+}
+
+TEST_F(ContactListWindow, ShowingAVisibleWindowDoesNotReadAgainButAHiddenOneDoes)
+{
+    showWith(kThree);
+    select(0);
+    putFile("Zed|9\r\n");
+    form.show();
+    form.raise();
+    EXPECT_EQ(names().size(), 3);
+    EXPECT_EQ(form.Edit1->text(), "Ann") << "fields untouched";
+
+    form.hide();
+    form.show();
+    EXPECT_EQ(names(), QStringList{"Zed"});
+    EXPECT_TRUE(form.Edit1->isEnabled());
+    EXPECT_TRUE(form.Edit2->text().isEmpty());
+}
+
+TEST_F(ContactListWindow, ClosingWritesTheListInOrder)
+{
+    showWith(kThree);
+    form.Edit1->setText("Cleo");
+    form.Edit2->setText("10.0.0.4");
+    form.SpeedButton1->click();
+    EXPECT_TRUE(form.close());
+    EXPECT_FALSE(form.isVisible());
+    EXPECT_EQ(fileBytes(), kThree + "Cleo|10.0.0.4\r\n");
+}
+
+TEST_F(ContactListWindow, DeletingEveryContactLeavesTheFileAsItWas)
+{
+    showWith(kThree);
+    while (form.ListView1->topLevelItemCount() > 0) {
+        select(0);
+        form.SpeedButton3->click();
+    }
+    EXPECT_EQ(questions, QStringList(3, "Are you sure?"));
+    EXPECT_TRUE(form.close());
+    EXPECT_EQ(fileBytes(), kThree);
+    form.show();
+    EXPECT_EQ(names().size(), 3) << "the deleted contacts are back";
+}
+
+TEST_F(ContactListWindow, DeleteKeepsTheFieldsSoAddModifyBringsTheContactBack)
+{
+    showWith(kThree);
+    select(0);
+    form.SpeedButton3->click();
+    EXPECT_EQ(names(), (QStringList{"Bob", QStringLiteral("Jörg")}));
+    EXPECT_TRUE(form.ListView1->selectedItems().isEmpty());
+    EXPECT_EQ(form.Edit1->text(), "Ann");
+    EXPECT_EQ(form.Edit2->text(), "10.0.0.1");
+    EXPECT_FALSE(form.Edit1->isEnabled());
+
+    form.SpeedButton1->click();
+    EXPECT_EQ(names(), (QStringList{"Bob", QStringLiteral("Jörg"), "Ann"}));
+}
+
+TEST_F(ContactListWindow, DeleteAnsweredNoOrWithoutSelectionRemovesNothing)
+{
+    showWith(kThree);
+    form.SpeedButton3->click();
+    EXPECT_TRUE(questions.isEmpty()) << "nothing selected, nothing asked";
+    select(1);
+    answer = false;
+    form.SpeedButton3->click();
+    EXPECT_EQ(questions.size(), 1);
+    EXPECT_EQ(names().size(), 3);
+}
+
+TEST(ContactListWarningBox, AsksInAModalWarningWithYesAndNo)
+{
+    QString title, text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QStringList buttons;
+    bool seen = false;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        seen = true;
+        title = box->windowTitle();
+        text = box->text();
+        icon = box->icon();
+        for (QAbstractButton* b : box->buttons())
+            buttons.append(b->text());
+        for (QAbstractButton* b : box->buttons())
+            if (b->text() == "&No")
+                b->click();
+    });
+    EXPECT_FALSE(askWarningYesNo(nullptr, "Are you sure?"));
+    ASSERT_TRUE(seen);
+    EXPECT_EQ(title, "Warning");
+    EXPECT_EQ(text, "Are you sure?");
+    EXPECT_EQ(icon, QMessageBox::Warning);
+    buttons.sort();
+    EXPECT_EQ(buttons, (QStringList{"&No", "&Yes"}));
+}
+
+TEST_F(ContactListWindow, AddModifyMatchesNamesIgnoringCaseAndKeepsTheRowsOwnCase)
+{
+    showWith(kThree);
+    form.Edit1->setText("bOB");
+    form.Edit2->setText("10.9.9.9");
+    form.SpeedButton1->click();
+    EXPECT_EQ(names(), (QStringList{"Ann", "Bob", QStringLiteral("Jörg")}));
+    EXPECT_EQ(row(1)->text(1), "10.9.9.9");
+
+    form.Edit1->setText(QStringLiteral("JÖRG"));
+    form.Edit2->setText("1");
+    form.SpeedButton1->click();
+    EXPECT_EQ(row(2)->text(1), "1") << "letter case ignored beyond ASCII too";
+    EXPECT_EQ(names().size(), 3);
+}
+
+TEST_F(ContactListWindow, AddModifyWithEmptyFieldsAddsAnEmptyContactThenEmptiesItsAddress)
+{
+    showWith("x|1\r\n");
+    form.SpeedButton1->click();
+    EXPECT_EQ(form.contacts(), (QList<Contact>{{"x", "1"}, {}}));
+    row(1)->setText(1, "5.5.5.5");
+    form.SpeedButton1->click();
+    EXPECT_EQ(form.contacts(), (QList<Contact>{{"x", "1"}, {}}));
+}
+
+TEST_F(ContactListWindow, SelectionFillsTheFieldsAndLockTheName)
+{
+    showWith(kThree);
+    select(1);
+    EXPECT_EQ(form.Edit1->text(), "Bob");
+    EXPECT_EQ(form.Edit2->text(), "10.0.0.2");
+    EXPECT_FALSE(form.Edit1->isEnabled());
+    select(0);
+    EXPECT_EQ(form.Edit1->text(), "Ann");
+
+    // Clicking an empty part of the list drops the selection; the fields keep
+    // showing the row that lost it.
+    form.Edit2->setText("typed");
+    form.ListView1->clearSelection();
+    EXPECT_TRUE(form.ListView1->selectedItems().isEmpty());
+    EXPECT_EQ(form.Edit1->text(), "Ann");
+    EXPECT_EQ(form.Edit2->text(), "10.0.0.1");
+    EXPECT_FALSE(form.Edit1->isEnabled());
+}
+
+TEST_F(ContactListWindow, NewEmptiesTheFieldsAndKeepsTheSelection)
+{
+    showWith(kThree);
+    select(2);
+    form.SpeedButton2->click();
+    EXPECT_TRUE(form.Edit1->text().isEmpty());
+    EXPECT_TRUE(form.Edit2->text().isEmpty());
+    EXPECT_TRUE(form.Edit1->isEnabled());
+    EXPECT_EQ(form.ListView1->selectedItems(), QList<QTreeWidgetItem*>{row(2)});
+}
+
+TEST_F(ContactListWindow, EnterWithoutASelectedRowDoesNothing)
+{
+    showWith(kThree);
+    form.Edit1->setText("Ann");
+    QTest::keyClick(form.Edit1, Qt::Key_Return);
+    QTest::keyClick(form.Edit2, Qt::Key_Enter);
+    EXPECT_TRUE(main.addresses.isEmpty());
+    EXPECT_TRUE(form.isVisible());
+}
+
+TEST_F(ContactListWindow, EnterWithASelectedRowUsesItsAddressAndClosesAndWrites)
+{
+    showWith(kThree);
+    select(1);
+    form.Edit2->setText("edited but not stored");
+    form.SpeedButton3->setFocus();
+    QTest::keyClick(form.Edit2, Qt::Key_Return);
+    EXPECT_EQ(main.addresses, QStringList{"10.0.0.2"}) << "the row's address, not the field's";
+    EXPECT_FALSE(form.isVisible());
+    EXPECT_EQ(fileBytes(), kThree);
+}
+
+TEST_F(ContactListWindow, DoubleClickOnARowUsesItsAddress)
+{
+    showWith(kThree);
+    const QRect rect = form.ListView1->visualItemRect(row(2));
+    QTest::mouseClick(form.ListView1->viewport(), Qt::LeftButton, {}, rect.center());
+    QTest::mouseDClick(form.ListView1->viewport(), Qt::LeftButton, {}, rect.center());
+    EXPECT_EQ(main.addresses, QStringList{"10.0.0.3"});
+    EXPECT_FALSE(form.isVisible());
+}
+
+TEST_F(ContactListWindow, OnlyTheFirstColumnIsRenamedInPlaceAndTheNameFieldDoesNotFollow)
+{
+    showWith(kThree);
+    select(0);
+    form.ListView1->setFocus();
+
+    const QModelIndex address = form.ListView1->model()->index(0, 1);
+    form.ListView1->setCurrentIndex(address);
+    QTest::keyClick(form.ListView1, Qt::Key_F2);
+    EXPECT_EQ(form.ListView1->indexWidget(address), nullptr) << "address column is not editable";
+
+    const QModelIndex name = form.ListView1->model()->index(0, 0);
+    form.ListView1->setCurrentIndex(name);
+    QTest::keyClick(form.ListView1, Qt::Key_F2);
+    auto* editor = qobject_cast<QLineEdit*>(form.ListView1->indexWidget(name));
+    ASSERT_NE(editor, nullptr);
+    editor->selectAll();
+    QTest::keyClicks(editor, "Annie");
+    QTest::keyClick(editor, Qt::Key_Return);  // the editor commits once back in the event loop
+    EXPECT_TRUE(test::processEventsUntil([&] { return row(0)->text(0) == "Annie"; }));
+    EXPECT_EQ(form.Edit1->text(), "Ann");
+
+    EXPECT_TRUE(form.close());
+    EXPECT_TRUE(fileBytes().startsWith("Annie|10.0.0.1\r\n"));
+}
+
+TEST_F(ContactListWindow, AnUnreadableFileIsReportedWithTheSystemsDescription)
+{
+    ASSERT_TRUE(QFile::link("/proc/self/mem", path()));
+    test::ErrorBoxCatcher errors;
+    form.show();
+    ASSERT_EQ(errors.messages.size(), 1);
+    EXPECT_TRUE(errors.messages[0].contains(QString::fromLocal8Bit(strerror(EIO)))) << errors.messages[0].toStdString();
+    EXPECT_TRUE(form.isVisible());
+    EXPECT_EQ(form.ListView1->topLevelItemCount(), 0);
+}
+
+TEST_F(ContactListWindow, AFailedWriteKeepsTheWindowOpenWithItsList)
+{
+    showWith(kThree);
+    QFile::remove(path());
+    ASSERT_TRUE(QFile::link("/dev/full", path()));
+    {
+        test::ErrorBoxCatcher errors;
+        EXPECT_FALSE(form.close());
+        ASSERT_EQ(errors.messages.size(), 1);
+        EXPECT_TRUE(errors.messages[0].contains(QString::fromLocal8Bit(strerror(ENOSPC))))
+            << errors.messages[0].toStdString();
+    }
+    EXPECT_TRUE(form.isVisible());
+    EXPECT_EQ(names().size(), 3);
+
+    // Once the file can be written, closing works.
+    QFile::remove(path());
+    EXPECT_TRUE(form.close());
+    EXPECT_EQ(fileBytes(), kThree);
+}
+
+} // namespace
+} // namespace kavelo
