@@ -14,6 +14,8 @@ PACKAGES=(
   qt6-qpa-plugins libqt6widgets6 pulseaudio pulseaudio-utils
   xvfb xauth x11-utils imagemagick
   espeak-ng sox ffmpeg
+  # two-host call test: network namespaces, session and accessibility buses, window driving
+  iproute2 dbus at-spi2-core python3-pyatspi xdotool python3-numpy
 )
 
 missing=()
