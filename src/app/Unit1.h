@@ -75,6 +75,8 @@ public:
 
     // Every datagram that arrives on the receiving endpoint.
     void NMUDP2DataReceived(TComponent* sender, int numberBytes, const QString& fromIP, int port);
+    // What one datagram from a sender does, once its bytes are read.
+    void handleDatagram(const QString& fromIP, QByteArrayView datagram);
 
     const QString& currentPeer() const { return currentPeer_; }
     bool missedCalls() const { return missedCalls_; }

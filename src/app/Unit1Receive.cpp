@@ -23,25 +23,28 @@ namespace kavelo {
 
 void TForm1::NMUDP2DataReceived(TComponent*, int numberBytes, const QString& fromIP, int)
 {
+    QByteArray datagram(std::max(numberBytes, 0), Qt::Uninitialized);
+    int length = 0;
+    NMUDP2->ReadDatagram(std::span<char>(datagram.data(), static_cast<std::size_t>(datagram.size())), length);
+    datagram.truncate(length);
+    handleDatagram(fromIP, datagram);
+}
+
+void TForm1::handleDatagram(const QString& fromIP, QByteArrayView datagram)
+{
     // Errors here would otherwise reach the endpoint's notification handling; the
     // user sees them in a box and the program goes on receiving.
     try {
         SpeedButton4->setEnabled(true);
-        const bool fromPeer = currentPeer_.isEmpty() || currentPeer_ == fromIP;
-        QByteArray datagram(std::max(numberBytes, 0), Qt::Uninitialized);
-        if (fromPeer) {
+        if (currentPeer_.isEmpty() || currentPeer_ == fromIP) {
             Edit1->setText(fromIP);
             SpeedButton1->setEnabled(true);
             SpeedButton2->setEnabled(true);
             SpeedButton5->setEnabled(false);
-        }
-        int length = 0;
-        NMUDP2->ReadDatagram(std::span<char>(datagram.data(), static_cast<std::size_t>(datagram.size())), length);
-        datagram.truncate(length);
-        if (fromPeer)
             receiveFromPeer(fromIP, datagram);
-        else
+        } else {
             receiveFromThirdParty(fromIP, datagram);
+        }
     } catch (const Exception& e) {
         deferredReceiveError_ = e.Message();
     } catch (const std::exception& e) {
