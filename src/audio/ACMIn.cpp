@@ -115,17 +115,14 @@ std::vector<std::unique_ptr<TACMIn::Buffer>>::iterator TACMIn::findBuffer(qintpt
 void TACMIn::bufferDone(const NotificationMessage& message)
 {
     // A message from a device closed since it was posted names a header that
-    // is gone, or that a newer buffer happens to occupy: it is not ours.
-    if (message.number != kMmWimData || !device_ || message.wParam != device_->id())
+    // is gone, or that a newer buffer happens to occupy: it is not ours. While
+    // inactive there is no device at all (a failed Open gives its device back),
+    // so the buffers a reset returns are never reported.
+    if (message.number != kMmWimData || !active_ || !device_ || message.wParam != device_->id())
         return;
     const auto found = findBuffer(message.lParam);
     if (found == buffers_.end())
         return;
-    if (!active_) {
-        if (!componentState().testFlag(csDestroying))
-            buffers_.erase(found);
-        return;
-    }
     Buffer& buffer = **found;
     check("WaveIn-UnprepareHeader", device_->unprepareHeader(buffer.header));
 
@@ -138,7 +135,9 @@ void TACMIn::bufferDone(const NotificationMessage& message)
             copy = std::make_unique_for_overwrite<char[]>(recorded);
             std::memcpy(copy.get(), buffer.data.get(), recorded);
         }
-        OnBufferFull(this, copy.get(), static_cast<qint32>(recorded));
+        // A copy, so that a handler may reassign the event while it runs.
+        const TBufferFullEvent handler = OnBufferFull;
+        handler(this, copy.get(), static_cast<qint32>(recorded));
         // The handler may run the event loop (a message box) and close, or
         // close and reopen, the component meanwhile; the buffer is then gone.
         if (!active_ || !device_ || device_->id() != deviceId)

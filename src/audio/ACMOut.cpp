@@ -111,8 +111,9 @@ void TACMOut::bufferDone(const NotificationMessage& message)
         return;
     check("WaveOut-UnprepareHeader", device_->unprepareHeader((*found)->header));
     buffers_.erase(found);
-    if (OnBufferPlayed)
-        OnBufferPlayed(this);
+    // A copy, so that a handler may reassign the event while it runs.
+    if (const TNotifyEvent handler = OnBufferPlayed)
+        handler(this);
 }
 
 } // namespace kavelo

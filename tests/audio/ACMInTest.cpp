@@ -391,6 +391,21 @@ TEST_F(ACMInTest, AHandlerThatClosesOrReopensLeavesTheFreedBufferAlone)
     EXPECT_EQ(queue().size(), 4u);
 }
 
+TEST_F(ACMInTest, AHandlerMayUnassignItselfWhileItRuns)
+{
+    in.OnBufferFull = [this, marker = std::make_shared<QByteArray>("still here")](QObject*, const void*, qint32) {
+        in.OnBufferFull = nullptr;
+        events.push_back({nullptr, false, *marker});
+    };
+    in.Open(pcm8k());
+    ASSERT_TRUE(fake->fill("a"));
+    ASSERT_TRUE(fake->fill("b"));
+    deliver();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].bytes, "still here");
+    EXPECT_EQ(queue().size(), 4u);
+}
+
 TEST(ACMInLifetime, DestroyingAnActiveComponentClosesTheDeviceAndLateMessagesAreHarmless)
 {
     auto fake = std::make_shared<FakeAudioBackend>();
