@@ -6,6 +6,7 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFontDialog>
+#include <QFontInfo>
 #include <QFormLayout>
 #include <QPushButton>
 #include <QPainter>
@@ -32,7 +33,14 @@ public:
         setWindowTitle(QStringLiteral("Font"));
         setAccessibleName(windowTitle());
 
-        fonts_ = new QFontDialog(font, this);
+        // The chooser matches a face's styles by name, and Qt's generic name for an
+        // upright medium face ("Normal") is not among a face's own ("Book",
+        // "Regular"): it would preselect another style. The font's real style
+        // name is what it can find.
+        QFont shown = font;
+        if (shown.styleName().isEmpty())
+            shown.setStyleName(QFontInfo(font).styleName());
+        fonts_ = new QFontDialog(shown, this);
         fonts_->setOptions(QFontDialog::NoButtons);
         fonts_->setWindowFlags(Qt::Widget);
 

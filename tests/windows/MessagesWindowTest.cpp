@@ -326,32 +326,65 @@ TEST_F(MessagesFontTest, ANewFontAppliesToLaterLinesOnly)
     EXPECT_EQ(link.other.name, QStringLiteral("DejaVu Sans Mono"));
 }
 
-TEST_F(MessagesFontTest, TheRealChooserAnswersOkAndCancel)
-{
-    for (const bool accept : {false, true}) {
-        TFontDialog dialog;
-        dialog.Font = QFont(QStringLiteral("DejaVu Serif"), 15);
-        dialog.Color = QColor(0, 0, 128);
-        bool answered = false;
-        QTimer poll;
-        poll.setInterval(20);
-        QObject::connect(&poll, &QTimer::timeout, [&] {
+// Answers the modal chooser as soon as it is up.
+class ChooserAnswer {
+public:
+    explicit ChooserAnswer(bool accept)
+    {
+        poll_.setInterval(20);
+        QObject::connect(&poll_, &QTimer::timeout, [this, accept] {
             auto* chooser = qobject_cast<QDialog*>(QApplication::activeModalWidget());
             if (chooser == nullptr)
                 return;
             answered = true;
-            if (accept)
-                chooser->accept();
-            else
-                chooser->reject();
+            accept ? chooser->accept() : chooser->reject();
         });
-        poll.start();
-        EXPECT_EQ(dialog.Execute(&form), accept);
-        EXPECT_TRUE(answered);
-        EXPECT_EQ(dialog.Font.family(), QStringLiteral("DejaVu Serif"));
-        EXPECT_EQ(dialog.Font.pointSize(), 15);
-        EXPECT_EQ(dialog.Color, QColor(0, 0, 128));
+        poll_.start();
     }
+    bool answered = false;
+
+private:
+    QTimer poll_;
+};
+
+TEST_F(MessagesFontTest, TheRealChooserCancelsWithoutChange)
+{
+    TFontDialog dialog;
+    dialog.Font = QFont(QStringLiteral("DejaVu Serif"), 15);
+    dialog.Color = QColor(0, 0, 128);
+    ChooserAnswer answer(false);
+    EXPECT_FALSE(dialog.Execute(&form));
+    EXPECT_TRUE(answer.answered);
+    EXPECT_EQ(dialog.Font.pointSize(), 15);
+    EXPECT_EQ(dialog.Color, QColor(0, 0, 128));
+}
+
+TEST_F(MessagesFontTest, TheRealChooserGivesBackWhatItWasShownOnOk)
+{
+    const quint8 styles[] = {0, kStyleBold, kStyleItalic, kStyleBold | kStyleItalic,
+                             kStyleUnderline | kStyleStrikeOut};
+    for (const quint8 style : styles) {
+        const TChatFont record{QStringLiteral("DejaVu Sans"), 15, style, 0, 0x00800000, 0};
+        TFontDialog dialog;
+        dialog.Font = toQFont(record);
+        dialog.Color = colorFromValue(record.color);
+        ChooserAnswer answer(true);
+        EXPECT_TRUE(dialog.Execute(&form));
+        EXPECT_TRUE(answer.answered);
+        TChatFont back = record;
+        assignFont(back, dialog.Font, dialog.Color);
+        EXPECT_EQ(back, record) << "style " << int(style);
+    }
+}
+
+TEST_F(MessagesFontTest, TheRealChooserKeepsAColourOutsideItsList)
+{
+    TFontDialog dialog;
+    dialog.Font = QFont(QStringLiteral("DejaVu Sans"), 9);
+    dialog.Color = QColor(0x12, 0x34, 0x56);
+    ChooserAnswer answer(true);
+    EXPECT_TRUE(dialog.Execute(&form));
+    EXPECT_EQ(dialog.Color, QColor(0x12, 0x34, 0x56));
 }
 
 } // namespace
