@@ -2,6 +2,8 @@
 #include "platform/GsmCodec.h"
 #include "platform/GsmCompressionManager.h"
 
+#include "ACMConvertorFormats.h"
+
 #include <gtest/gtest.h>
 #include <cmath>
 #include <functional>
@@ -10,30 +12,8 @@
 namespace kavelo {
 namespace {
 
-WaveFormat pcmFormat()
-{
-    WaveFormat f;
-    f.setFormatTag(kWaveFormatPcm);
-    f.setChannels(1);
-    f.setSamplesPerSec(8000);
-    f.setAvgBytesPerSec(8000);
-    f.setBlockAlign(1);
-    f.setBitsPerSample(8);
-    return f;
-}
-
-WaveFormat gsmFormat()
-{
-    WaveFormat f;
-    f.setFormatTag(kWaveFormatGsm610);
-    f.setChannels(1);
-    f.setSamplesPerSec(8000);
-    f.setAvgBytesPerSec(1625);
-    f.setBlockAlign(65);
-    f.setExtraSize(2);
-    f.setExtraU16(0, 320);
-    return f;
-}
+const WaveFormat kPcm = test::callPcmFormat();
+const WaveFormat kGsm = test::callGsmFormat();
 
 std::vector<std::uint8_t> speechLike(std::size_t samples)
 {
@@ -49,7 +29,7 @@ std::vector<std::uint8_t> speechLike(std::size_t samples)
 
 class GsmStreamTest : public ::testing::Test {
 protected:
-    GsmStreamTest() { EXPECT_EQ(manager.streamOpen(stream, pcmFormat(), gsmFormat(), 0), MMSYSERR_NOERROR); }
+    GsmStreamTest() { EXPECT_EQ(manager.streamOpen(stream, kPcm, kGsm, 0), MMSYSERR_NOERROR); }
 
     AcmStreamHeader headerFor(std::vector<std::uint8_t>& source, std::vector<std::uint8_t>& destination)
     {
@@ -88,8 +68,8 @@ class GsmStreamFormats : public ::testing::TestWithParam<FormatPair> {};
 
 TEST_P(GsmStreamFormats, OnlyPcm8kHz8BitMonoToGsmBlocksCanBeOpened)
 {
-    WaveFormat in = pcmFormat();
-    WaveFormat out = gsmFormat();
+    WaveFormat in = kPcm;
+    WaveFormat out = kGsm;
     GetParam().change(in, out);
     GsmCompressionManager manager;
     HACMSTREAM stream = 0;
@@ -114,9 +94,9 @@ TEST(GsmStreamOpen, QueryAnswersWithoutOpeningAndUnknownFlagsAreRefused)
 {
     GsmCompressionManager manager;
     HACMSTREAM stream = 0;
-    EXPECT_EQ(manager.streamOpen(stream, pcmFormat(), gsmFormat(), ACM_STREAMOPENF_QUERY), MMSYSERR_NOERROR);
+    EXPECT_EQ(manager.streamOpen(stream, kPcm, kGsm, ACM_STREAMOPENF_QUERY), MMSYSERR_NOERROR);
     EXPECT_EQ(stream, 0u);
-    EXPECT_EQ(manager.streamOpen(stream, pcmFormat(), gsmFormat(), 0x02), MMSYSERR_INVALFLAG);
+    EXPECT_EQ(manager.streamOpen(stream, kPcm, kGsm, 0x02), MMSYSERR_INVALFLAG);
     EXPECT_EQ(stream, 0u);
 }
 
@@ -174,7 +154,7 @@ TEST_F(GsmStreamTest, BlocksMatchTheBlockCodecAndTheEncoderStateCarriesAcrossCal
     EXPECT_EQ(pieces, expected) << "two calls with a reset between code like one continuous signal";
 
     HACMSTREAM fresh = 0;
-    ASSERT_EQ(manager.streamOpen(fresh, pcmFormat(), gsmFormat(), 0), MMSYSERR_NOERROR);
+    ASSERT_EQ(manager.streamOpen(fresh, kPcm, kGsm, 0), MMSYSERR_NOERROR);
     EXPECT_NE(fresh, stream);
     EXPECT_NE(convert(fresh, second), rest) << "a new stream starts from a fresh encoder";
     EXPECT_EQ(convert(stream, first, ACM_STREAMCONVERTF_START),
@@ -197,7 +177,7 @@ TEST_F(GsmStreamTest, HeadersMustBePreparedByThisStreamAndKeepTheirBuffers)
 
     ASSERT_EQ(manager.streamPrepareHeader(stream, h, 0), MMSYSERR_NOERROR);
     HACMSTREAM other = 0;
-    ASSERT_EQ(manager.streamOpen(other, pcmFormat(), gsmFormat(), 0), MMSYSERR_NOERROR);
+    ASSERT_EQ(manager.streamOpen(other, kPcm, kGsm, 0), MMSYSERR_NOERROR);
     EXPECT_EQ(manager.streamConvert(other, h, ACM_STREAMCONVERTF_BLOCKALIGN), ACMERR_UNPREPARED);
     EXPECT_EQ(manager.streamConvert(stream, h, 0x40), MMSYSERR_INVALFLAG);
 

@@ -1,6 +1,8 @@
 #include "audio/ACMConvertor.h"
 #include "platform/GsmCompressionManager.h"
 
+#include "ACMConvertorFormats.h"
+
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <map>
@@ -82,30 +84,6 @@ private:
     GsmCompressionManager real_;
 };
 
-void setCallFormats(TACMConvertor& convertor)
-{
-    WaveFormat& in = convertor.ACMFormatIn();
-    in = WaveFormat{};
-    in.setFormatTag(kWaveFormatPcm);
-    in.setChannels(1);
-    in.setSamplesPerSec(8000);
-    in.setAvgBytesPerSec(8000);
-    in.setBlockAlign(1);
-    in.setBitsPerSample(8);
-    in.setExtraSize(4);
-
-    WaveFormat& out = convertor.ACMFormatOut();
-    out = WaveFormat{};
-    out.setFormatTag(kWaveFormatGsm610);
-    out.setChannels(1);
-    out.setSamplesPerSec(8000);
-    out.setAvgBytesPerSec(1625);
-    out.setBlockAlign(65);
-    out.setBitsPerSample(0);
-    out.setExtraSize(2);
-    out.setExtraU16(0, 320);
-}
-
 // A quiet tone, so that the encoder has something to code.
 void fillTone(TACMConvertor& convertor)
 {
@@ -125,7 +103,7 @@ std::string messageOf(const std::function<void()>& action)
 
 class ACMConvertorTest : public ::testing::Test {
 protected:
-    ACMConvertorTest() { setCallFormats(convertor); }
+    ACMConvertorTest() { test::setCallFormats(convertor); }
 
     std::shared_ptr<ScriptedCompressionManager> manager = std::make_shared<ScriptedCompressionManager>();
     TACMConvertor convertor{nullptr, manager};
@@ -252,7 +230,7 @@ TEST_F(ACMConvertorTest, TooSmallABufferForOneBlockCannotBeActivated)
 TEST_F(ACMConvertorTest, DestructionDeactivates)
 {
     auto owned = std::make_unique<TACMConvertor>(nullptr, manager);
-    setCallFormats(*owned);
+    test::setCallFormats(*owned);
     owned->setActive(true);
     owned.reset();
     EXPECT_EQ(manager->count(Op::Unprepare), 1);
@@ -262,7 +240,7 @@ TEST_F(ACMConvertorTest, DestructionDeactivates)
 TEST_F(ACMConvertorTest, DestructionSurvivesARefusedUnprepareAndStillClosesTheStream)
 {
     auto owned = std::make_unique<TACMConvertor>(nullptr, manager);
-    setCallFormats(*owned);
+    test::setCallFormats(*owned);
     owned->setActive(true);
     manager->failures[Op::Unprepare] = MMSYSERR_INVALPARAM;
     owned.reset();

@@ -5,6 +5,8 @@
 #include "platform/GsmCodec.h"
 #include "platform/GsmCompressionManager.h"
 
+#include "ACMConvertorFormats.h"
+
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -76,29 +78,6 @@ QByteArray gsmWav(const QByteArray& blocks)
     return wav + blocks;
 }
 
-void setCallFormats(TACMConvertor& convertor)
-{
-    WaveFormat& in = convertor.ACMFormatIn();
-    in = WaveFormat{};
-    in.setFormatTag(kWaveFormatPcm);
-    in.setChannels(1);
-    in.setSamplesPerSec(8000);
-    in.setAvgBytesPerSec(8000);
-    in.setBlockAlign(1);
-    in.setBitsPerSample(8);
-    in.setExtraSize(4);
-
-    WaveFormat& out = convertor.ACMFormatOut();
-    out = WaveFormat{};
-    out.setFormatTag(kWaveFormatGsm610);
-    out.setChannels(1);
-    out.setSamplesPerSec(8000);
-    out.setAvgBytesPerSec(1625);
-    out.setBlockAlign(65);
-    out.setExtraSize(2);
-    out.setExtraU16(0, 320);
-}
-
 double normalisedCorrelation(const std::vector<double>& a, const std::vector<double>& b)
 {
     double ab = 0, aa = 0, bb = 0;
@@ -139,7 +118,7 @@ TEST(GsmConformance, SpeechConvertedInCallBuffersDecodesBackWithAnIndependentDec
     ASSERT_NEAR(peak, 128 * std::pow(10.0, -3.0 / 20), 4) << "speech peaks at about -3 dBFS";
 
     TACMConvertor convertor(nullptr, std::make_shared<GsmCompressionManager>());
-    setCallFormats(convertor);
+    test::setCallFormats(convertor);
     convertor.setInputBufferSize(kBufferBytes);
     convertor.setActive(true);
     QByteArray blocks;
