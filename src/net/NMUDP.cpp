@@ -13,6 +13,7 @@
 #include <cstring>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <utility>
 
 namespace kavelo {
 namespace {
@@ -73,6 +74,7 @@ void TNMUDP::closeSocket()
 {
     readNotifier_.reset();
     ++socketGeneration_;
+    readinessPosted_ = false;
     if (socket_ >= 0)
         ::close(socket_);
     socket_ = -1;
@@ -106,14 +108,17 @@ void TNMUDP::bindAndListen()
     // A socket that is already bound keeps its first binding; that is not an error here.
     (void)::bind(socket_, reinterpret_cast<const sockaddr*>(&localAddress_), sizeof localAddress_);
 
-    // The notifier is level-triggered: it is switched off while its message is
-    // on the way and on again once the datagram is read, so that every
-    // message stands for one waiting datagram.
+    // The notifier is level-triggered and keeps firing while a datagram waits;
+    // only one message is on the way at a time, so that every message stands
+    // for one waiting datagram. (Switching the notifier off and on instead
+    // would wake the event loop twice more per datagram.)
     const quintptr generation = ++socketGeneration_;
+    readinessPosted_ = false;
     readNotifier_ = std::make_unique<QSocketNotifier>(socket_, QSocketNotifier::Read);
     QObject::connect(readNotifier_.get(), &QSocketNotifier::activated, readNotifier_.get(),
                      [this, generation] {
-                         readNotifier_->setEnabled(false);
+                         if (std::exchange(readinessPosted_, true))
+                             return;
                          window_->post({kSocketMessage, generation, socketMessageParam(kReadEvent, 0)});
                      });
 }
@@ -141,9 +146,9 @@ void TNMUDP::receiveDatagram()
     // MSG_TRUNC makes the result the datagram's real length, so an oversize one can be told.
     const ssize_t result = ::recvfrom(socket_, receiveBuffer_.data(), receiveBuffer_.size(), MSG_TRUNC,
                                       reinterpret_cast<sockaddr*>(&from), &fromLength);
-    // On again before the handler runs: a datagram arriving while it runs a
+    // Cleared before the handler runs: a datagram arriving while it runs a
     // nested event loop (a modal box) is announced inside that loop.
-    readNotifier_->setEnabled(true);
+    readinessPosted_ = false;
     if (result < 0)
         return;  // nothing was read; the last datagram stays readable
     if (result > kReceiveBufferSize) {

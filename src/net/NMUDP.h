@@ -118,6 +118,8 @@ private:
     std::unique_ptr<QSocketNotifier> readNotifier_;
     // Tells readiness messages of the current socket from those of a replaced one.
     quintptr socketGeneration_ = 0;
+    // A readiness message is on its way and its datagram not yet read.
+    bool readinessPosted_ = false;
 };
 
 } // namespace kavelo

@@ -118,6 +118,8 @@ struct RefusalCase {
     const char* message;  // nullptr: passed over, nothing raised
 };
 
+void PrintTo(const RefusalCase& c, std::ostream* out) { *out << c.name; }
+
 class SocketRefused : public ::testing::TestWithParam<RefusalCase> {};
 
 TEST_P(SocketRefused, TheErrorCheckRaisesEveryCodeButWouldBlock)

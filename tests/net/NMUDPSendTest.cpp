@@ -94,6 +94,8 @@ struct BufferCase {
     const char* expectedSent;  // nullptr: "Invalid buffer", nothing sent
 };
 
+void PrintTo(const BufferCase& c, std::ostream* out) { *out << c.name; }
+
 class InvalidBuffer : public Sending, public ::testing::WithParamInterface<BufferCase> {
 protected:
     InvalidBuffer() : Sending(test::kPortBase + 21) {}
