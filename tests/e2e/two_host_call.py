@@ -1,0 +1,437 @@
+"""A real call between Kavelo programs on three namespaced hosts, driven through their windows.
+
+Started by run_two_host_call.sh once every host's sound server, display and buses
+run. Host A rings B, B answers by speaking (speech fed into B's virtual microphone
+must come out of A's virtual speaker), both exchange a text line, C rings B during
+the call and lands in B's missed calls, A sends STOP and B falls back to "Silent".
+Exits non-zero with a message naming the failed step.
+"""
+
+import argparse
+import json
+import os
+import select
+import shutil
+import subprocess
+import sys
+import time
+import wave
+
+import numpy
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+PYTHON = "/usr/bin/python3"
+MAIN_CAPTION = "Kavelo 1.0b PC-PC call"
+SPEECH_TEXT = "Hello Alice. This is Bob speaking. The weather is fine, and the call is clear."
+MIN_CORRELATION = 0.8
+RATE = 8000
+
+
+class TestFailure(Exception):
+    pass
+
+
+def log(message):
+    print("e2e: " + message, flush=True)
+
+
+def check(condition, message):
+    if not condition:
+        raise TestFailure(message)
+
+
+class Host:
+    def __init__(self, name, work, out, kavelo):
+        self.name = name
+        self.dir = os.path.join(work, name)
+        self.out = out
+        self.kavelo = kavelo
+        self.vars = {}
+        with open(os.path.join(self.dir, "env")) as f:
+            for line in f:
+                key, _, value = line.strip().partition("=")
+                if key:
+                    self.vars[key] = value
+        self.ns = self.vars["KAVELO_E2E_NS"]
+        self.address = self.vars["KAVELO_E2E_ADDRESS"]
+        self.env = {
+            "PATH": "/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin",
+            "LANG": "C.UTF-8",
+            "DISPLAY": self.vars["DISPLAY"],
+            "DBUS_SESSION_BUS_ADDRESS": self.vars["DBUS_SESSION_BUS_ADDRESS"],
+            "XDG_RUNTIME_DIR": self.vars["XDG_RUNTIME_DIR"],
+            "PULSE_SERVER": self.vars["PULSE_SERVER"],
+            "HOME": self.vars["HOME"],
+            "XDG_CONFIG_HOME": self.vars["XDG_CONFIG_HOME"],
+            "QT_QPA_PLATFORM": "xcb",
+            "QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1",
+            "QT_ACCESSIBILITY": "1",
+        }
+        for key in ("ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"):
+            if key in os.environ:
+                self.env[key] = os.environ[key]
+        self.program = None
+        self.agent = None
+        self.main_window = None
+
+    # --- processes --------------------------------------------------------------
+    def ns_command(self, *args):
+        return ["ip", "netns", "exec", self.ns, *args]
+
+    def run(self, *args, timeout=20):
+        done = subprocess.run(self.ns_command(*args), env=self.env, capture_output=True, text=True, timeout=timeout)
+        return done
+
+    def start(self):
+        self.program_log = open(os.path.join(self.dir, "kavelo.log"), "w")
+        self.program = subprocess.Popen(self.ns_command(self.kavelo), env=self.env, cwd=self.vars["PROGRAM_FOLDER"],
+                                        stdout=self.program_log, stderr=subprocess.STDOUT)
+        self.agent_log = open(os.path.join(self.dir, "agent.log"), "w")
+        self.agent = subprocess.Popen(self.ns_command(PYTHON, os.path.join(HERE, "host_agent.py")), env=self.env,
+                                      stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=self.agent_log, text=True)
+
+    def alive(self):
+        code = self.program.poll()
+        check(code is None, "Kavelo on host %s ended unexpectedly (exit code %s); see its kavelo.log" % (self.name, code))
+
+    # --- the accessibility agent ---------------------------------------------------
+    def ask(self, op, **args):
+        request = dict(op=op, **args)
+        self.agent.stdin.write(json.dumps(request) + "\n")
+        self.agent.stdin.flush()
+        ready, _, _ = select.select([self.agent.stdout], [], [], 40)
+        check(ready, "host %s: the accessibility agent does not answer %r" % (self.name, request))
+        line = self.agent.stdout.readline()
+        check(line, "host %s: the accessibility agent ended" % self.name)
+        return json.loads(line)
+
+    def must(self, op, **args):
+        answer = self.ask(op, **args)
+        check(answer["ok"], "host %s: %s %s failed: %s" % (self.name, op, args, answer.get("error")))
+        return answer
+
+    def wait(self, what, probe, timeout=20.0, interval=0.1):
+        """Polls probe() until it answers something true; fails naming `what` otherwise."""
+        deadline = time.monotonic() + timeout
+        last = None
+        while time.monotonic() < deadline:
+            self.alive()
+            last = probe()
+            if last:
+                return last
+            time.sleep(interval)
+        self.screenshot("failed-" + what.replace(" ", "-").replace("/", "")[:40])
+        raise TestFailure("host %s: timed out waiting for %s (last seen: %r)" % (self.name, what, last))
+
+    def window_names(self):
+        answer = self.ask("windows")
+        return [w["name"] for w in answer.get("windows", [])] if answer["ok"] else []
+
+    def wait_window(self, name, timeout=20.0):
+        self.wait("window %r" % name, lambda: name in self.window_names(), timeout)
+
+    def wait_gone(self, name, timeout=10.0):
+        self.wait("window %r to close" % name, lambda: name not in self.window_names(), timeout)
+
+    def text(self, window, name):
+        answer = self.ask("text", window=window, name=name)
+        return answer.get("text", "") if answer["ok"] else ""
+
+    def wait_text(self, window, name, wanted, timeout=15.0):
+        return self.wait("%r in %r of window %r" % (wanted, name, window),
+                         lambda: (lambda t: t if wanted in t else None)(self.text(window, name)), timeout)
+
+    def click(self, window, name, editable=False):
+        """A left click in the middle of the control, with the pointer, as a person clicks."""
+        box = self.must("extents", window=window, name=name, editable=editable)
+        check(box["width"] > 0 and box["height"] > 0, "host %s: %r in %r has no size on screen" % (self.name, name, window))
+        x, y = box["x"] + box["width"] // 2, box["y"] + box["height"] // 2
+        done = self.run("xdotool", "mousemove", "--sync", str(x), str(y), "click", "1")
+        check(done.returncode == 0, "host %s: xdotool could not click %r: %s" % (self.name, name, done.stderr))
+
+    def type_text(self, window, name, text, enter=False):
+        """Clicks into the text field and types on the keyboard."""
+        self.click(window, name, editable=True)
+        done = self.run("xdotool", "type", "--delay", "20", text)
+        check(done.returncode == 0, "host %s: xdotool could not type: %s" % (self.name, done.stderr))
+        if enter:
+            self.run("xdotool", "key", "Return")
+
+    def set_text(self, window, name, text):
+        self.must("set_text", window=window, name=name, text=text)
+
+    def state(self, window, name):
+        return self.must("state", window=window, name=name)
+
+    # --- the X display ---------------------------------------------------------
+    def find_main_window(self):
+        def probe():
+            done = self.run("xdotool", "search", "--onlyvisible", "--name", "^%s$" % MAIN_CAPTION.replace(".", "\\."))
+            ids = done.stdout.split()
+            return ids[0] if ids else None
+        self.main_window = self.wait("the main window %r" % MAIN_CAPTION, probe, 30)
+
+    def caption(self):
+        return self.run("xdotool", "getwindowname", self.main_window).stdout.strip()
+
+    def wait_caption(self, wanted, timeout=10.0):
+        self.wait("caption %r" % wanted, lambda: self.caption() == wanted, timeout, 0.05)
+
+    def move_window(self, title, x, y):
+        done = self.run("xdotool", "search", "--onlyvisible", "--name", "^%s$" % title)
+        for window_id in done.stdout.split():
+            self.run("xdotool", "windowmove", window_id, str(x), str(y))
+
+    def screenshot(self, label):
+        path = os.path.join(self.out, "%s-%s.png" % (self.name, label))
+        self.run("import", "-window", "root", path)
+        return path
+
+    # --- the network and the sound server ------------------------------------------
+    def udp_counters(self):
+        lines = [line.split() for line in self.run("cat", "/proc/net/snmp").stdout.splitlines() if line.startswith("Udp:")]
+        return dict(zip(lines[0][1:], (int(v) for v in lines[1][1:])))
+
+    def pulse(self, *args, **kwargs):
+        return subprocess.Popen(list(args), env=self.env, **kwargs)
+
+
+# --- sound analysis ---------------------------------------------------------------
+
+def read_wave(path):
+    with wave.open(path, "rb") as w:
+        check(w.getframerate() == RATE and w.getnchannels() == 1 and w.getsampwidth() == 2,
+              "%s is not 8 kHz 16-bit mono" % path)
+        return numpy.frombuffer(w.readframes(w.getnframes()), dtype="<i2").astype(numpy.float64)
+
+
+def global_lag(reference, recording):
+    """The delay at which the reference best matches the recording as a whole."""
+    n = len(reference)
+    check(len(recording) >= n, "the recording (%d samples) is shorter than the speech (%d)" % (len(recording), n))
+    size = 1 << int(numpy.ceil(numpy.log2(len(recording) + n)))
+    cross = numpy.fft.irfft(numpy.fft.rfft(recording, size) * numpy.conj(numpy.fft.rfft(reference, size)), size)
+    return int(numpy.argmax(cross[: len(recording) - n + 1]))
+
+
+def normalised_correlation(a, b):
+    a, b = a - a.mean(), b - b.mean()
+    norm = numpy.linalg.norm(a) * numpy.linalg.norm(b)
+    return float(numpy.dot(a, b) / norm) if norm > 0 else 0.0
+
+
+def sliding_correlation(window, segment):
+    """Normalised correlation of `window` against every same-length stretch of `segment`."""
+    n = len(window)
+    centred = window - window.mean()
+    dots = numpy.correlate(segment, centred, "valid")
+    sums = numpy.concatenate([[0.0], numpy.cumsum(segment)])
+    squares = numpy.concatenate([[0.0], numpy.cumsum(segment * segment)])
+    s, s2 = sums[n:] - sums[:-n], squares[n:] - squares[:-n]
+    spread = numpy.sqrt(numpy.maximum(s2 - s * s / n, 1e-9)) * max(numpy.linalg.norm(centred), 1e-9)
+    return dots / spread
+
+
+def block_aligned_correlation(reference, recording, window=960, hop=240, piece=160, reach=0.4):
+    """Correlation of the reference with the recording aligned piece by piece.
+
+    The receiver plays each voice datagram as it comes: 240 ms of sound per 250 ms
+    of capture (the last 80 samples of a buffer fill no GSM block), with a short
+    pause whenever playback runs dry. The delay therefore moves at datagram
+    boundaries, and one delay for the whole speech does not fit. Each stretch of
+    half a datagram's length gets its own delay (within `reach` seconds of the
+    overall one); every 20 ms piece of the reference then takes the best of the
+    delays found for the stretches that cover it, and the pieces so aligned are
+    correlated with the reference as one signal.
+    """
+    n = len(reference)
+    overall = global_lag(reference, recording)
+    reach = int(reach * RATE)
+    quiet = 0.2 * numpy.sqrt(numpy.mean(reference ** 2))
+    delays = {}
+    for start in range(0, n - window + 1, hop):
+        stretch = reference[start: start + window]
+        if numpy.sqrt(numpy.mean(stretch ** 2)) < quiet:
+            continue
+        low = max(0, start + overall - reach)
+        high = min(len(recording), start + overall + reach + window)
+        delays[start] = low + int(numpy.argmax(sliding_correlation(stretch, recording[low:high]))) - start
+    aligned = numpy.zeros(n)
+    for start in range(0, n, piece):
+        end = min(n, start + piece)
+        candidates = {overall} | {d for s, d in delays.items() if s <= start < s + window}
+        candidates = [d for d in candidates if start + d >= 0 and end + d <= len(recording)]
+        if candidates:
+            best = max(candidates, key=lambda d: numpy.dot(reference[start:end], recording[start + d: end + d]))
+            aligned[start:end] = recording[start + best: end + best]
+    return (normalised_correlation(reference, aligned),
+            normalised_correlation(reference, recording[overall: overall + n]), overall,
+            sorted(delays.values()))
+
+
+def make_speech(out):
+    raw = os.path.join(out, "speech-espeak.wav")
+    speech = os.path.join(out, "speech.wav")
+    subprocess.run(["espeak-ng", "-s", "150", "-w", raw, SPEECH_TEXT], check=True, capture_output=True)
+    subprocess.run(["sox", raw, "-r", str(RATE), "-c", "1", "-b", "16", speech, "norm", "-3"], check=True,
+                   capture_output=True)
+    return speech
+
+
+def write_wave(path, raw_path):
+    with open(raw_path, "rb") as f:
+        frames = f.read()
+    with wave.open(path, "wb") as w:
+        w.setnchannels(1)
+        w.setsampwidth(2)
+        w.setframerate(RATE)
+        w.writeframes(frames)
+
+
+# --- the scenario -----------------------------------------------------------------
+
+def scenario(a, b, c, out):
+    for host in (a, b, c):
+        host.start()
+    for host in (a, b, c):
+        host.wait_window("Kavelo", 40)
+        host.find_main_window()
+        check(host.caption() == MAIN_CAPTION, "host %s: caption %r at start" % (host.name, host.caption()))
+        host.run("xdotool", "windowmove", host.main_window, "20", "20")
+    log("three programs are up")
+
+    # 1. A rings B; B's alert names A as B's contact list has it.
+    a.type_text("Kavelo", "Remote IP:", b.address)
+    check(a.text("Kavelo", "Remote IP:") == b.address, "host a: typing the address gave %r" % a.text("Kavelo", "Remote IP:"))
+    a.click("Kavelo", "Send RING")
+    a.wait_caption("Sending ring")
+    b.wait_window("RING")
+    b.move_window("RING", 330, 20)
+    check(b.ask("state", window="RING", name="Recieving RING signal from ")["ok"],
+          "host b: the ring alert has no 'Recieving RING signal from ' label: %r" % b.ask("names", window="RING"))
+    b.wait("the ring alert naming Alice", lambda: b.ask("state", window="RING", name="Alice")["ok"], 5)
+    check(b.text("Kavelo", "Remote IP:") == a.address,
+          "host b: the address field shows %r, not the caller %s" % (b.text("Kavelo", "Remote IP:"), a.address))
+    b.screenshot("1-ring-alert")
+    log("B's ring alert names the caller 'Alice'")
+    b.click("RING", "OK")
+    b.wait_gone("RING")
+
+    # 2. B speaks: speech fed into B's microphone comes out of A's speaker.
+    speech = make_speech(out)
+    b.click("Kavelo", "Speak")
+    b.wait_caption("Speaking 1625 B/s")
+    check(b.state("Kavelo", "Speak")["checked"], "host b: 'Speak' is not down while speaking")
+    recorded_raw = os.path.join(out, "a-speaker.raw")
+    with open(recorded_raw, "wb") as sink:
+        recorder = a.pulse("parecord", "-d", "speaker.monitor", "--raw", "--format=s16le", "--rate=%d" % RATE,
+                           "--channels=1", "--latency-msec=50", stdout=sink)
+        time.sleep(1.0)
+        sent_before, heard_before = b.udp_counters(), a.udp_counters()
+        feeder = b.pulse("paplay", "-d", "micfeed", speech)
+        check(feeder.wait(timeout=30) == 0, "host b: paplay could not feed the microphone")
+        # The last quarter second still has to be captured, sent and played.
+        time.sleep(1.5)
+        sent_after, heard_after = b.udp_counters(), a.udp_counters()
+        recorder.terminate()
+        recorder.wait(timeout=5)
+    recorded = os.path.join(out, "a-speaker.wav")
+    write_wave(recorded, recorded_raw)
+    os.remove(recorded_raw)
+    reference, heard = read_wave(speech), read_wave(recorded)
+    correlation, whole, lag, delays = block_aligned_correlation(reference, heard)
+    sent = sent_after["OutDatagrams"] - sent_before["OutDatagrams"]
+    received = heard_after["InDatagrams"] - heard_before["InDatagrams"]
+    log("speech %.2f s; B sent %d datagrams, A received %d; A's speaker: %.2f s recorded, RMS %.0f; "
+        "correlation %.3f aligned per datagram (delays %.3f-%.3f s), %.3f with one delay of %.3f s"
+        % (len(reference) / RATE, sent, received, len(heard) / RATE, numpy.sqrt(numpy.mean(heard ** 2)),
+           correlation, min(delays, default=lag) / RATE, max(delays, default=lag) / RATE, whole, lag / RATE))
+    check(sent >= 4 * len(reference) / RATE, "host b sent only %d voice datagrams" % sent)
+    check(received >= sent - 1, "host a received %d of %d voice datagrams" % (received, sent))
+    check(correlation >= MIN_CORRELATION,
+          "A's speaker does not play B's speech: correlation %.3f < %.1f" % (correlation, MIN_CORRELATION))
+
+    # 3. A text line each way, through the messages windows.
+    a_line, b_line = "Hello Bob, do you read me?", "Loud and clear, Alice <b>1</b>"
+    a.click("Kavelo", "Messages")
+    a.wait_window("Messages")
+    a.move_window("Messages", 330, 20)
+    a.type_text("Messages", "Text", a_line)
+    a.wait("'Send' enabled", lambda: a.state("Messages", "Send")["enabled"], 5)
+    a.click("Messages", "Send")
+    a.wait_text("Messages", "Conversation", "You (")
+    b.wait_window("Messages")
+    b.move_window("Messages", 330, 20)
+    b_pane = b.wait_text("Messages", "Conversation", a_line)
+    check("Alice (" in b_pane, "host b: A's line is not shown under A's contact name: %r" % b_pane)
+    # B sends with the Enter key.
+    b.type_text("Messages", "Text", b_line, enter=True)
+    a_pane = a.wait_text("Messages", "Conversation", b_line)
+    check("Bob (" in a_pane, "host a: B's line is not shown under B's contact name: %r" % a_pane)
+    check(a.text("Messages", "Text") == "", "host a: the input line still holds text after sending")
+    a.screenshot("3-messages")
+    b.screenshot("3-messages")
+    log("text lines exchanged: A shows %r, B shows %r" % (a_pane, b.text("Messages", "Conversation")))
+
+    # 4. C rings B during the call: listed as missed, the call goes on.
+    c.type_text("Kavelo", "Remote IP:", b.address)
+    c.click("Kavelo", "Send RING")
+    c.wait_caption("Sending ring")
+    seen = b.wait("a caption naming the third party",
+                  lambda: (lambda t: t if t in ("Carol tries to connect", "Speaking 1625 B/s") else None)(b.caption()),
+                  5, 0.02)
+    log("B's caption after C's ring: %r" % seen)
+    time.sleep(0.5)
+    check("RING" not in b.window_names(), "host b: a third party's ring brought up the ring alert during the call")
+    check(b.state("Kavelo", "Speak")["checked"], "host b: the call ended when a third party rang")
+    check(b.text("Kavelo", "Remote IP:") == a.address, "host b: a third party's ring changed the address field")
+
+    # 5. A sends STOP: B shows the stop notice, falls back to "Silent" and lists the missed call.
+    stop_text = "You recieved STOP signal from Alice maybe you should call him/her later."
+    a.wait("'Send STOP' enabled", lambda: a.state("Kavelo", "Send STOP")["enabled"], 5)
+    a.click("Kavelo", "Send STOP")
+    a.wait_caption("Sending STOP")
+    b.wait("the stop notice", lambda: b.ask("state", window="*", name=stop_text)["ok"], 10)
+    b.wait_caption("Silent")
+    check(b.state("Kavelo", "Silent")["checked"], "host b: 'Silent' is not down after the stop signal")
+    check(not b.state("Kavelo", "Speak")["checked"], "host b: 'Speak' is still down after the stop signal")
+    check(b.text("Kavelo", "Remote IP:") == "", "host b: the address field is not emptied by the stop signal")
+    b.wait_window("Missed calls", 5)
+    b.move_window("Missed calls", 20, 230)
+    names = b.must("names", window="Missed calls")["names"]
+    check("Carol" in names, "host b: the missed calls list does not list Carol: %r" % names)
+    check("Alice" not in names, "host b: the caller of the call is listed as missed: %r" % names)
+    check("Name (IP addr.)" in names and "Timestamp" in names, "host b: missed calls columns: %r" % names)
+    b.screenshot("5-stop-notice-missed-calls")
+    log("B shows the stop notice, is 'Silent' and lists the missed call: %r" % names)
+    b.click("*", "OK")
+    b.wait("the stop notice to close", lambda: not b.ask("state", window="*", name=stop_text)["ok"], 10)
+    for host in (a, b, c):
+        host.alive()
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--kavelo", required=True)
+    parser.add_argument("--work", required=True)
+    parser.add_argument("--out", required=True)
+    parser.add_argument("--hosts", nargs=3, required=True)
+    args = parser.parse_args()
+    a, b, c = (Host(name, args.work, args.out, args.kavelo) for name in args.hosts)
+    started = time.monotonic()
+    try:
+        scenario(a, b, c, args.out)
+    except (TestFailure, subprocess.TimeoutExpired, OSError) as error:
+        print("e2e: FAILED: %s" % error, file=sys.stderr, flush=True)
+        return 1
+    finally:
+        for host in (a, b, c):
+            for process in (host.agent, host.program):
+                if process is not None and process.poll() is None:
+                    process.terminate()
+    log("PASSED in %.1f s" % (time.monotonic() - started))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
