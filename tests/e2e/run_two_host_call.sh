@@ -67,7 +67,7 @@ cleanup() {
   ip netns list 2>/dev/null | grep -qw "$switch" && ip netns del "$switch" 2>/dev/null
   if [ "$rc" -ne 0 ]; then
     for h in "${hosts[@]}"; do
-      for log in "$work/$h"/kavelo.log "$work/$h"/agent.log "$work/$h"/*-start.log; do
+      for log in "$work/$h"/kavelo.log "$work/$h"/agent.log "$work/$h"/*-start.log "$work/$h"/xvfb.log; do
         [ -s "$log" ] || continue
         echo "---- host $h: $(basename "$log") (last lines) ----" >&2
         tail -n 15 "$log" >&2
@@ -81,10 +81,12 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 1' INT TERM
 
+# Runs a command on host $1 with a clean environment: nothing of the calling
+# session (its sound server, display or buses) leaks into a host.
 in_ns() {
   local h=$1
   shift
-  ip netns exec "${tag}$h" "$@"
+  ip netns exec "${tag}$h" env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 "$@"
 }
 
 # --- network: one bridge in a switch namespace, one veth pair per host ----------
@@ -121,7 +123,7 @@ load-module module-remap-source source_name=mic master=micfeed.monitor
 set-default-sink speaker
 set-default-source mic
 PA
-  in_ns "$h" env HOME="$dir/home" XDG_RUNTIME_DIR="$dir/runtime" \
+  in_ns "$h" HOME="$dir/home" XDG_RUNTIME_DIR="$dir/runtime" \
     pulseaudio -D -n --exit-idle-time=-1 --log-target=file:"$dir/pulse.log" -F "$dir/test.pa" \
     2>"$dir/pulse-start.log" || fail "the PulseAudio server of host $h did not start"
   for _ in $(seq 50); do
@@ -131,7 +133,7 @@ PA
   PULSE_SERVER=$pulse pactl info >/dev/null 2>&1 || fail "the PulseAudio server of host $h does not answer"
   # An idle null sink renders in 2-second blocks: one quiet stream on each keeps it awake.
   for sink in speaker micfeed; do
-    in_ns "$h" env PULSE_SERVER="$pulse" pacat --playback --device="$sink" --latency-msec=20 \
+    in_ns "$h" PULSE_SERVER="$pulse" pacat --playback --device="$sink" --latency-msec=20 \
       --raw --format=s16le --rate=8000 --channels=1 </dev/zero >/dev/null 2>&1 &
   done
 
@@ -148,14 +150,14 @@ PA
 
   # Session bus and accessibility bus.
   local bus="unix:path=$dir/runtime/bus"
-  in_ns "$h" env HOME="$dir/home" XDG_RUNTIME_DIR="$dir/runtime" DISPLAY="$display" \
+  in_ns "$h" HOME="$dir/home" XDG_RUNTIME_DIR="$dir/runtime" DISPLAY="$display" \
     dbus-daemon --session --address="$bus" --nofork --nopidfile >"$dir/dbus.log" 2>&1 &
   for _ in $(seq 50); do
     [ -S "$dir/runtime/bus" ] && break
     sleep 0.1
   done
   [ -S "$dir/runtime/bus" ] || fail "the D-Bus session bus of host $h did not start"
-  in_ns "$h" env HOME="$dir/home" XDG_RUNTIME_DIR="$dir/runtime" DISPLAY="$display" \
+  in_ns "$h" HOME="$dir/home" XDG_RUNTIME_DIR="$dir/runtime" DISPLAY="$display" \
     DBUS_SESSION_BUS_ADDRESS="$bus" "$spi_launcher" --launch-immediately >"$dir/atspi.log" 2>&1 &
 
   cp "$phone_wav" "$dir/program/Phone.wav"
