@@ -370,7 +370,7 @@ def scenario(a, b, c, out):
     sent = sent_after["OutDatagrams"] - sent_before["OutDatagrams"]
     received = heard_after["InDatagrams"] - heard_before["InDatagrams"]
     log("speech %.2f s; B sent %d datagrams, A received %d; A's speaker: %.2f s recorded, RMS %.0f; "
-        "correlation %.3f aligned per datagram (delays %.3f-%.3f s), %.3f with one delay of %.3f s"
+        "correlation %.3f aligned per datagram (found %.3f-%.3f s into the recording), %.3f with one offset (%.3f s)"
         % (len(reference) / RATE, sent, received, len(heard) / RATE, numpy.sqrt(numpy.mean(heard ** 2)),
            correlation, min(delays, default=lag) / RATE, max(delays, default=lag) / RATE, whole, lag / RATE))
     check(sent >= 4 * len(reference) / RATE, "host b sent only %d voice datagrams" % sent)
@@ -395,7 +395,8 @@ def scenario(a, b, c, out):
     b.type_text("Messages", "Text", b_line, enter=True)
     a_pane = a.wait_text("Messages", "Conversation", b_line)
     check("Bob (" in a_pane, "host a: B's line is not shown under B's contact name: %r" % a_pane)
-    check(a.text("Messages", "Text") == "", "host a: the input line still holds text after sending")
+    for host in (a, b):
+        check(host.text("Messages", "Text") == "", "host %s: the input line still holds text after sending" % host.name)
     a.screenshot("3-messages")
     b.screenshot("3-messages")
     log("text lines exchanged: A shows %r, B shows %r" % (a_pane, b.text("Messages", "Conversation")))
@@ -415,6 +416,7 @@ def scenario(a, b, c, out):
     check("RING" not in b.window_names(), "host b: a third party's ring brought up the ring alert during the call")
     check(b.state("Kavelo", "Speak")["checked"], "host b: the call ended when a third party rang")
     check(b.text("Kavelo", "Remote IP:") == a.address, "host b: a third party's ring changed the address field")
+    check("Missed calls" not in b.window_names(), "host b: the missed calls came up while the call goes on")
 
     # 5. A sends STOP: B shows the stop notice, falls back to "Silent" and lists the missed call.
     stop_text = "You recieved STOP signal from Alice maybe you should call him/her later."
@@ -438,6 +440,9 @@ def scenario(a, b, c, out):
     b.wait("the stop notice to close", lambda: not b.ask("state", window="*", name=stop_text)["ok"], 10)
     for host in (a, b, c):
         host.alive()
+        counters = host.udp_counters()
+        log("host %s (%s): %d UDP datagrams sent, %d received over the whole run"
+            % (host.name, host.address, counters["OutDatagrams"], counters["InDatagrams"]))
 
 
 def main():
