@@ -145,6 +145,8 @@ void TForm5::setChatBackground(ColorValue value)
 void TForm5::ShowReceivedLine(const QString& line)
 {
     makeTopmost();
+    // A line must be seen: a minimised window comes back as it was before.
+    setWindowState(windowState() & ~Qt::WindowMinimized);
     show();
     raise();
     activateWindow();

@@ -218,6 +218,16 @@ TEST_F(MessagesWindowTest, ReceivedLineMakesTheWindowTopmostWhereItWas)
     EXPECT_TRUE(form.windowFlags().testFlag(Qt::WindowStaysOnTopHint)) << "for the rest of the run";
 }
 
+TEST_F(MessagesWindowTest, ReceivedLineBringsAMinimisedWindowBack)
+{
+    type(QStringLiteral("typing"));
+    form.showMinimized();
+    form.ShowReceivedLine(QStringLiteral("wake up"));
+    EXPECT_FALSE(form.isMinimized());
+    EXPECT_TRUE(form.isVisible());
+    EXPECT_EQ(form.Edit1->text(), QStringLiteral("typing"));
+}
+
 TEST_F(MessagesWindowTest, BecomingTopmostWhileOpenIsNoNewShowing)
 {
     type(QStringLiteral("typing"));
