@@ -15,9 +15,11 @@ namespace kavelo {
 namespace {
 
 constexpr auto kOpenTimeout = std::chrono::seconds(3);
-// What the server holds ahead of the speaker. Together with the sink's own
-// buffer this puts a written buffer's first sound roughly 60-100 ms out.
-constexpr pa_usec_t kTargetLatencyUsec = 50'000;
+// What the server holds ahead of the speaker while sound streams in: enough
+// for the loop's thread to be late now and then on a busy machine without the
+// speaker running dry, little enough that a talker is heard 60-100 ms after
+// the sound arrives. A buffer that starts after a pause is heard at once.
+constexpr pa_usec_t kTargetLatencyUsec = 80'000;
 constexpr pa_usec_t kRequestUsec = 10'000;
 
 void dropOperation(pa_operation* operation)

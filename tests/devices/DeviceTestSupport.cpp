@@ -1,6 +1,8 @@
 #include "DeviceTestSupport.h"
 
+#include "platform/GsmCodec.h"
 #include "platform/PulseConnection.h"
+#include "support/TestSupport.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -8,7 +10,9 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstring>
 
 namespace kavelo::test {
 
@@ -129,6 +133,105 @@ std::vector<double> fromS16(const std::vector<std::int16_t>& samples)
     return {samples.begin(), samples.end()};
 }
 
+EncodedSpeech encodeSpeech()
+{
+    std::vector<std::uint8_t> pcm = speech().samples;
+    pcm.resize((pcm.size() / GsmCodec::kBlockSamples + 1) * GsmCodec::kBlockSamples, 0x80);
+    EncodedSpeech result;
+    GsmCodec encoder, decoder;
+    std::array<std::uint8_t, GsmCodec::kBlockBytes> block;
+    std::array<std::int16_t, GsmCodec::kBlockSamples> sound;
+    for (std::size_t at = 0; at < pcm.size(); at += GsmCodec::kBlockSamples) {
+        encoder.encodeBlockU8(std::span<const std::uint8_t, GsmCodec::kBlockSamples>(pcm.data() + at,
+                                                                                     GsmCodec::kBlockSamples),
+                              block);
+        decoder.decodeBlock(block, sound);
+        result.blocks.insert(result.blocks.end(), block.begin(), block.end());
+        result.decoded.insert(result.decoded.end(), sound.begin(), sound.end());
+    }
+    return result;
+}
+
+SpeakerRecorder::SpeakerRecorder() : path_(dir_.filePath(QStringLiteral("heard.s16")))
+{
+    process_.start(QStringLiteral("parecord"),
+                   {QStringLiteral("-d"), QStringLiteral("speaker.monitor"), QStringLiteral("--raw"),
+                    QStringLiteral("--format=s16le"), QStringLiteral("--rate=8000"), QStringLiteral("--channels=1"),
+                    QStringLiteral("--latency-msec=20"), path_});
+}
+
+SpeakerRecorder::~SpeakerRecorder()
+{
+    stop();
+}
+
+bool SpeakerRecorder::started()
+{
+    return process_.waitForStarted();
+}
+
+std::vector<std::int16_t> SpeakerRecorder::stop()
+{
+    if (process_.state() != QProcess::NotRunning) {
+        process_.terminate();
+        process_.waitForFinished(5000);
+    }
+    // To listen to what a failing test heard.
+    if (!qEnvironmentVariableIsEmpty("KAVELO_KEEP_RECORDING"))
+        QFile::copy(path_, qEnvironmentVariable("KAVELO_KEEP_RECORDING"));
+    QFile file(path_);
+    std::vector<std::int16_t> heard;
+    if (file.open(QIODevice::ReadOnly)) {
+        const QByteArray bytes = file.readAll();
+        heard.resize(static_cast<std::size_t>(bytes.size()) / 2);
+        std::memcpy(heard.data(), bytes.data(), heard.size() * 2);
+    }
+    return heard;
+}
+
+void feedSpeechToMicrophone()
+{
+    QProcess feed;
+    feed.start(QStringLiteral("paplay"), {QStringLiteral("-d"), QStringLiteral("micfeed"), speech().wavPath});
+    ASSERT_TRUE(feed.waitForStarted()) << "paplay does not start";
+    ASSERT_TRUE(processEventsUntil([&] { return feed.state() == QProcess::NotRunning; }, 30000));
+    ASSERT_EQ(feed.exitCode(), 0) << feed.readAllStandardError().toStdString();
+}
+
+namespace {
+
+bool loud(std::uint8_t sample)
+{
+    return std::abs(static_cast<int>(sample) - 128) > 8;
+}
+
+} // namespace
+
+double spokenBuffers(std::size_t bufferBytes)
+{
+    const auto& fed = speech().samples;
+    const auto first = std::find_if(fed.begin(), fed.end(), loud);
+    const auto last = std::find_if(fed.rbegin(), fed.rend(), loud);
+    if (first == fed.end())
+        return 0;
+    return static_cast<double>(last.base() - first) / static_cast<double>(bufferBytes);
+}
+
+int loudBufferSpan(const std::vector<std::uint8_t>& recorded, std::size_t bufferBytes)
+{
+    int first = -1, last = -1;
+    for (std::size_t i = 0; i * bufferBytes < recorded.size(); ++i) {
+        const auto begin = recorded.begin() + static_cast<std::ptrdiff_t>(i * bufferBytes);
+        const auto end = recorded.begin() + static_cast<std::ptrdiff_t>(std::min((i + 1) * bufferBytes, recorded.size()));
+        if (std::any_of(begin, end, loud)) {
+            if (first < 0)
+                first = static_cast<int>(i);
+            last = static_cast<int>(i);
+        }
+    }
+    return first < 0 ? 0 : last - first + 1;
+}
+
 namespace {
 
 std::ptrdiff_t onset(const std::vector<double>& sound)
@@ -157,15 +260,57 @@ double correlationAt(const std::vector<double>& reference, const std::vector<dou
     return product / std::sqrt(referenceEnergy * recordingEnergy);
 }
 
+struct Alignment {
+    double correlation = -1;
+    std::ptrdiff_t lag = 0;
+};
+
+Alignment bestAlignment(const std::vector<double>& reference, const std::vector<double>& recording,
+                        std::ptrdiff_t from, std::ptrdiff_t to)
+{
+    // Coarse steps first, then every lag around the best of them.
+    Alignment best;
+    for (std::ptrdiff_t lag = from; lag <= to; lag += 4)
+        if (const double c = correlationAt(reference, recording, lag); c > best.correlation)
+            best = {c, lag};
+    const std::ptrdiff_t coarse = best.lag;
+    for (std::ptrdiff_t lag = coarse - 4; lag <= coarse + 4; ++lag)
+        if (const double c = correlationAt(reference, recording, lag); c > best.correlation)
+            best = {c, lag};
+    return best;
+}
+
 } // namespace
 
 double alignedCorrelation(const std::vector<double>& reference, const std::vector<double>& recording)
 {
     const std::ptrdiff_t guess = onset(recording) - onset(reference);
-    double best = -1;
-    for (std::ptrdiff_t lag = guess - 400; lag <= guess + 400; ++lag)
-        best = std::max(best, correlationAt(reference, recording, lag));
-    return best;
+    return bestAlignment(reference, recording, guess - 400, guess + 400).correlation;
+}
+
+double piecewiseCorrelation(const std::vector<double>& reference, const std::vector<double>& recording)
+{
+    constexpr std::size_t kPiece = 2000;
+    double peak = 0;
+    for (double s : reference)
+        peak = std::max(peak, std::abs(s));
+    std::ptrdiff_t lag = onset(recording) - onset(reference) - 400;
+    std::vector<double> correlations;
+    for (std::size_t at = 0; at + kPiece <= reference.size(); at += kPiece) {
+        const std::vector<double> piece(reference.begin() + static_cast<std::ptrdiff_t>(at),
+                                        reference.begin() + static_cast<std::ptrdiff_t>(at + kPiece));
+        // Quiet pieces say little about what was heard.
+        if (std::none_of(piece.begin(), piece.end(), [&](double s) { return std::abs(s) > 0.2 * peak; }))
+            continue;
+        const auto start = static_cast<std::ptrdiff_t>(at);
+        const Alignment found = bestAlignment(piece, recording, start + lag - 8, start + lag + 8000);
+        correlations.push_back(found.correlation);
+        lag = found.lag - start;
+    }
+    if (correlations.empty())
+        return 0;
+    std::sort(correlations.begin(), correlations.end());
+    return correlations[correlations.size() / 2];
 }
 
 } // namespace kavelo::test

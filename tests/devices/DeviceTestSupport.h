@@ -3,8 +3,10 @@
 #include "platform/AudioDevice.h"
 #include "platform/NotificationWindow.h"
 
+#include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -63,8 +65,44 @@ struct OwnedHeader {
 std::vector<double> centredU8(const std::vector<std::uint8_t>& samples);
 std::vector<double> fromS16(const std::vector<std::int16_t>& samples);
 
+// The speech as GSM 6.10 blocks (the last one padded with silence), and what a
+// decoder makes of them.
+struct EncodedSpeech {
+    std::vector<std::uint8_t> blocks;
+    std::vector<std::int16_t> decoded;
+};
+EncodedSpeech encodeSpeech();
+
+// Records the virtual speaker (8000 Hz signed 16-bit mono) from construction to stop().
+class SpeakerRecorder {
+public:
+    SpeakerRecorder();
+    ~SpeakerRecorder();
+    bool started();
+    std::vector<std::int16_t> stop();
+
+private:
+    QTemporaryDir dir_;
+    QString path_;
+    QProcess process_;
+};
+
+// Plays the speech into the virtual microphone and waits (handling events) until it is done.
+void feedSpeechToMicrophone();
+
+// How many buffers of `bufferBytes` the speech spans, from its first to its last loud sample.
+double spokenBuffers(std::size_t bufferBytes);
+// How many buffers of a recording lie from the first to the last one that holds a loud sample.
+int loudBufferSpan(const std::vector<std::uint8_t>& recorded, std::size_t bufferBytes);
+
 // The best normalised cross-correlation of `reference` within `recording`:
 // the lag is first taken from where the sound starts in each, then refined.
 double alignedCorrelation(const std::vector<double>& reference, const std::vector<double>& recording);
+
+// For playback, where a busy machine can make the server run dry for a moment:
+// the reference in quarter-second pieces, each aligned on its own no earlier
+// than the piece before it (a pause may come in between, a skip or a jump back
+// may not); the median of their normalised correlations.
+double piecewiseCorrelation(const std::vector<double>& reference, const std::vector<double>& recording);
 
 } // namespace kavelo::test
