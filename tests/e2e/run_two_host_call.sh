@@ -41,6 +41,7 @@ work=$(mktemp -d /tmp/kavelo-e2e.XXXXXX)
 chmod 755 "$work"
 [ -n "$out_dir" ] || out_dir="$work/out"
 mkdir -p "$out_dir"
+rm -rf "$out_dir"/*.png "$out_dir"/*.wav "$out_dir"/logs-*
 tag="kve2e$$"
 switch="${tag}sw"
 hosts=(a b c)
@@ -73,7 +74,10 @@ cleanup() {
         tail -n 15 "$log" >&2
       done
     done
-    echo "e2e: screenshots and recordings kept in $out_dir" >&2
+    for h in "${hosts[@]}"; do
+      mkdir -p "$out_dir/logs-$h" && cp "$work/$h"/*.log "$out_dir/logs-$h/" 2>/dev/null
+    done
+    echo "e2e: screenshots, recordings and each host's logs (logs-*) kept in $out_dir" >&2
   fi
   case "$out_dir" in "$work"/*) [ "$rc" -eq 0 ] && rm -rf "$work" ;; *) rm -rf "$work" ;; esac
   exit "$rc"
