@@ -26,6 +26,8 @@ fail() {
 
 [ -x "$kavelo" ] || fail "no Kavelo program at $kavelo"
 [ -f "$phone_wav" ] || fail "no ring sound at $phone_wav"
+# Each program runs in its own program folder.
+kavelo=$(realpath "$kavelo")
 [ "$(id -u)" -eq 0 ] || fail "network namespaces need root (run as root)"
 for tool in ip Xvfb dbus-daemon pulseaudio pactl pacat paplay parecord espeak-ng sox import xdotool; do
   command -v "$tool" >/dev/null 2>&1 || fail "missing tool '$tool' (scripts/install-deps.sh installs it)"

@@ -223,6 +223,31 @@ class CaptionWatch(threading.Thread):
         return self.seen
 
 
+class SpeakerRecording:
+    """Records what a host's virtual speaker plays, as 8 kHz 16-bit mono."""
+
+    def __init__(self, host, label):
+        self.path = os.path.join(host.out, "%s-%s.wav" % (host.name, label))
+        self.raw = self.path + ".raw"
+        self.sink = open(self.raw, "wb")
+        self.recorder = host.pulse("parecord", "-d", "speaker.monitor", "--raw", "--format=s16le",
+                                   "--rate=%d" % RATE, "--channels=1", "--latency-msec=50", stdout=self.sink)
+
+    def stop(self):
+        self.recorder.terminate()
+        self.recorder.wait(timeout=5)
+        self.sink.close()
+        write_wave(self.path, self.raw)
+        os.remove(self.raw)
+        samples = read_wave(self.path)
+        check(len(samples) >= RATE // 2, "recording %s holds only %d samples" % (self.path, len(samples)))
+        return samples
+
+
+def rms(samples):
+    return float(numpy.sqrt(numpy.mean(samples ** 2))) if len(samples) else 0.0
+
+
 # --- sound analysis ---------------------------------------------------------------
 
 def read_wave(path):
@@ -327,9 +352,11 @@ def scenario(a, b, c, out):
         host.run("xdotool", "windowmove", host.main_window, "20", "20")
     log("three programs are up")
 
-    # 1. A rings B; B's alert names A as B's contact list has it.
+    # 1. A rings B; B's alert names A as B's contact list has it, and B's speaker rings.
     a.type_text("Kavelo", "Remote IP:", b.address)
     check(a.text("Kavelo", "Remote IP:") == b.address, "host a: typing the address gave %r" % a.text("Kavelo", "Remote IP:"))
+    ring = SpeakerRecording(b, "ring")
+    time.sleep(0.5)
     a.click("Kavelo", "Send RING")
     a.wait_caption("Sending ring")
     b.wait_window("RING")
@@ -340,7 +367,10 @@ def scenario(a, b, c, out):
     check(b.text("Kavelo", "Remote IP:") == a.address,
           "host b: the address field shows %r, not the caller %s" % (b.text("Kavelo", "Remote IP:"), a.address))
     b.screenshot("1-ring-alert")
-    log("B's ring alert names the caller 'Alice'")
+    time.sleep(1.0)
+    ring_level = rms(ring.stop())
+    log("B's ring alert names the caller 'Alice'; B's speaker rings at RMS %.0f" % ring_level)
+    check(ring_level > 300, "host b: no ring sound on B's speaker (RMS %.0f)" % ring_level)
     b.click("RING", "OK")
     b.wait_gone("RING")
 
@@ -349,23 +379,15 @@ def scenario(a, b, c, out):
     b.click("Kavelo", "Speak")
     b.wait_caption("Speaking 1625 B/s")
     check(b.state("Kavelo", "Speak")["checked"], "host b: 'Speak' is not down while speaking")
-    recorded_raw = os.path.join(out, "a-speaker.raw")
-    with open(recorded_raw, "wb") as sink:
-        recorder = a.pulse("parecord", "-d", "speaker.monitor", "--raw", "--format=s16le", "--rate=%d" % RATE,
-                           "--channels=1", "--latency-msec=50", stdout=sink)
-        time.sleep(1.0)
-        sent_before, heard_before = b.udp_counters(), a.udp_counters()
-        feeder = b.pulse("paplay", "-d", "micfeed", speech)
-        check(feeder.wait(timeout=30) == 0, "host b: paplay could not feed the microphone")
-        # The last quarter second still has to be captured, sent and played.
-        time.sleep(1.5)
-        sent_after, heard_after = b.udp_counters(), a.udp_counters()
-        recorder.terminate()
-        recorder.wait(timeout=5)
-    recorded = os.path.join(out, "a-speaker.wav")
-    write_wave(recorded, recorded_raw)
-    os.remove(recorded_raw)
-    reference, heard = read_wave(speech), read_wave(recorded)
+    heard_speech = SpeakerRecording(a, "speaker")
+    time.sleep(1.0)
+    sent_before, heard_before = b.udp_counters(), a.udp_counters()
+    feeder = b.pulse("paplay", "-d", "micfeed", speech)
+    check(feeder.wait(timeout=30) == 0, "host b: paplay could not feed the microphone")
+    # The last quarter second still has to be captured, sent and played.
+    time.sleep(1.5)
+    sent_after, heard_after = b.udp_counters(), a.udp_counters()
+    reference, heard = read_wave(speech), heard_speech.stop()
     correlation, whole, lag, delays = block_aligned_correlation(reference, heard)
     sent = sent_after["OutDatagrams"] - sent_before["OutDatagrams"]
     received = heard_after["InDatagrams"] - heard_before["InDatagrams"]
@@ -406,13 +428,17 @@ def scenario(a, b, c, out):
     # The third party's caption lasts until B's next captured quarter second.
     watch = CaptionWatch(b)
     watch.start()
+    quiet = SpeakerRecording(b, "third-party-ring")
     b.wait("the caption watch to start", lambda: watch.seen, 5)
     c.click("Kavelo", "Send RING")
     c.wait_caption("Sending ring")
     b.wait("the caption 'Carol tries to connect'", lambda: "Carol tries to connect" in watch.seen, 5, 0.02)
     b.wait("the caption back at speaking", lambda: watch.seen[-1] == "Speaking 1625 B/s", 5, 0.02)
     captions = watch.stop()
-    log("B's captions around C's ring: %r" % captions)
+    time.sleep(0.5)
+    third_party_level = rms(quiet.stop())
+    log("B's captions around C's ring: %r; B's speaker meanwhile at RMS %.0f" % (captions, third_party_level))
+    check(third_party_level < 100, "host b: a sound played when a third party rang (RMS %.0f)" % third_party_level)
     check("RING" not in b.window_names(), "host b: a third party's ring brought up the ring alert during the call")
     check(b.state("Kavelo", "Speak")["checked"], "host b: the call ended when a third party rang")
     check(b.text("Kavelo", "Remote IP:") == a.address, "host b: a third party's ring changed the address field")
