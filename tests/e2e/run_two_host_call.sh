@@ -29,7 +29,7 @@ fail() {
 # Each program runs in its own program folder.
 kavelo=$(realpath "$kavelo")
 [ "$(id -u)" -eq 0 ] || fail "network namespaces need root (run as root)"
-for tool in ip Xvfb dbus-daemon pulseaudio pactl pacat paplay parecord espeak-ng sox import xdotool; do
+for tool in ip Xvfb dbus-daemon pulseaudio pactl pacat paplay parecord espeak-ng sox import xdotool xprop; do
   command -v "$tool" >/dev/null 2>&1 || fail "missing tool '$tool' (scripts/install-deps.sh installs it)"
 done
 spi_launcher=""
