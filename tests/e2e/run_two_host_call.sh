@@ -147,8 +147,10 @@ PA
   : >"$dir/display"
   in_ns "$h" Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset \
     3>"$dir/display" >"$dir/xvfb.log" 2>&1 &
+  local xvfb=$!
   for _ in $(seq 100); do
     [ -s "$dir/display" ] && break
+    kill -0 "$xvfb" 2>/dev/null || break
     sleep 0.1
   done
   [ -s "$dir/display" ] || fail "the Xvfb display of host $h did not start"
