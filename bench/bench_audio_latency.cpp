@@ -8,7 +8,8 @@
 //            that sample ("buffer_end_to_delivery": how late a full buffer arrives).
 //  playback: a GSM 6.10 write of 390 bytes (six blocks) whose sound starts with
 //            a tone; measured from the write to the moment the tone is heard on
-//            "speaker.monitor" through a listener with 10 ms buffers.
+//            "speaker.monitor" through a listener with 10 ms buffers; once after
+//            a pause, once in a stream of a datagram every 240 ms.
 //
 // Both include the path that feeds or listens (a playback or capture stream on
 // the same server). Medians over the trials are reported in ms.
@@ -101,6 +102,19 @@ std::vector<std::uint8_t> tone(std::size_t samples)
     for (std::size_t i = 0; i < samples; ++i)
         sound[i] = static_cast<std::uint8_t>(128 + 90 * std::sin(2 * M_PI * 1000.0 * static_cast<double>(i) / 8000));
     return sound;
+}
+
+// One voice datagram: six GSM 6.10 blocks, 240 ms of sound.
+std::vector<std::uint8_t> datagram(GsmCodec& encoder, const std::vector<std::uint8_t>& sound)
+{
+    std::vector<std::uint8_t> blocks(6 * GsmCodec::kBlockBytes);
+    for (std::size_t b = 0; b < 6; ++b)
+        encoder.encodeBlockU8(
+            std::span<const std::uint8_t, GsmCodec::kBlockSamples>(sound.data() + b * GsmCodec::kBlockSamples,
+                                                                   GsmCodec::kBlockSamples),
+            std::span<std::uint8_t, GsmCodec::kBlockBytes>(blocks.data() + b * GsmCodec::kBlockBytes,
+                                                           GsmCodec::kBlockBytes));
+    return blocks;
 }
 
 // A capture device whose buffers circulate; tells when the tone arrives.
@@ -238,16 +252,8 @@ void BM_PlaybackLatency(benchmark::State& state)
             state.SkipWithError("no sound server (run through scripts/with-pulse.sh)");
             return;
         }
-        // One voice datagram: six blocks, 240 ms of tone.
         GsmCodec encoder;
-        const std::vector<std::uint8_t> sound = tone(6 * GsmCodec::kBlockSamples);
-        std::vector<std::uint8_t> blocks(6 * GsmCodec::kBlockBytes);
-        for (std::size_t b = 0; b < 6; ++b)
-            encoder.encodeBlockU8(
-                std::span<const std::uint8_t, GsmCodec::kBlockSamples>(sound.data() + b * GsmCodec::kBlockSamples,
-                                                                       GsmCodec::kBlockSamples),
-                std::span<std::uint8_t, GsmCodec::kBlockBytes>(blocks.data() + b * GsmCodec::kBlockBytes,
-                                                               GsmCodec::kBlockBytes));
+        std::vector<std::uint8_t> blocks = datagram(encoder, tone(6 * GsmCodec::kBlockSamples));
         std::deque<WaveHeader> written;
         listener.skip(std::chrono::milliseconds(800));
         for (int trial = 0; trial < kTrials; ++trial) {
@@ -270,8 +276,66 @@ void BM_PlaybackLatency(benchmark::State& state)
     state.counters["trials_heard"] = static_cast<double>(writeToSpeaker.size());
 }
 
+// A talker heard without pause: a datagram every 240 ms, the tone in every fourth.
+// The sound queued ahead of each write decides how late it is heard.
+void BM_PlaybackLatencyStreaming(benchmark::State& state)
+{
+    auto program = makePulseAudioBackend();
+    auto monitor = makePulseAudioBackend({.server = {}, .source = "speaker.monitor", .sink = {}});
+    std::vector<double> writeToSpeaker;
+    for (auto _ : state) {
+        Listener listener(*monitor, 80, 50);
+        auto playTarget = std::make_shared<StampedTarget>();
+        std::unique_ptr<WaveOutDevice> player;
+        if (!listener.ok() || program->openWaveOut(player, gsm610(), playTarget) != MMSYSERR_NOERROR) {
+            state.SkipWithError("no sound server (run through scripts/with-pulse.sh)");
+            return;
+        }
+        GsmCodec encoder;
+        const std::vector<std::uint8_t> sound = tone(6 * GsmCodec::kBlockSamples);
+        const std::vector<std::uint8_t> quiet(6 * GsmCodec::kBlockSamples, 0x80);
+        std::deque<std::vector<std::uint8_t>> data;
+        std::deque<WaveHeader> written;
+        listener.skip(std::chrono::milliseconds(800));
+        const auto period = std::chrono::milliseconds(240);
+        auto due = Clock::now();
+        Clock::time_point toneWritten{};
+        bool listening = false; // for the tone last written
+        for (int n = 0; n < 4 * kTrials + 4; ++n) {
+            const bool withTone = n >= 4 && n % 4 == 0;
+            data.push_back(datagram(encoder, withTone ? sound : quiet));
+            WaveHeader& header = written.emplace_back();
+            header.lpData = reinterpret_cast<char*>(data.back().data());
+            header.dwBufferLength = static_cast<std::uint32_t>(data.back().size());
+            player->prepareHeader(header);
+            const auto now = Clock::now();
+            player->write(header);
+            if (withTone) {
+                toneWritten = now;
+                listening = true;
+            }
+            due += period;
+            if (!listening) {
+                listener.skip(std::chrono::duration_cast<std::chrono::milliseconds>(due - Clock::now()));
+                continue;
+            }
+            if (auto heard = listener.waitForTone(due)) {
+                const auto sampleTime = heard->delivered - std::chrono::microseconds(heard->samplesAfter * 125);
+                writeToSpeaker.push_back(ms(sampleTime - toneWritten));
+                listening = false;
+                listener.skip(std::chrono::duration_cast<std::chrono::milliseconds>(due - Clock::now()));
+            }
+        }
+        player->reset();
+        player->close();
+    }
+    state.counters["write_to_speaker_median_ms"] = median(writeToSpeaker);
+    state.counters["trials_heard"] = static_cast<double>(writeToSpeaker.size());
+}
+
 BENCHMARK(BM_CaptureLatency)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PlaybackLatency)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PlaybackLatencyStreaming)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 } // namespace
 } // namespace kavelo
