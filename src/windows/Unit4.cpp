@@ -46,6 +46,8 @@ TForm4::TForm4(MainWindowLink& mainWindow, TForm3& missedCalls, QWidget* parent)
     QPalette red = Label2->palette();
     red.setColor(QPalette::WindowText, Qt::red);
     Label2->setPalette(red);
+    // A long name is cut at the window's edge rather than stretching the alert.
+    Label2->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
 
     Button1 = new QPushButton(QStringLiteral("OK"), this);
     Button1->setAccessibleName(Button1->text());
