@@ -1,0 +1,86 @@
+// A received datagram through classification and the main window's dispatch.
+// The first byte picks the sender (the current peer or one of a few others) and
+// the call state; the rest is the datagram.
+#include "app/DatagramProtocol.h"
+#include "app/Unit1.h"
+#include "audio/ACMOut.h"
+#include "net/NMUDP.h"
+#include "platform/Guarded.h"
+#include "platform/MessageBox.h"
+#include "support/FakeAudioBackend.h"
+#include "windows/Unit2.h"
+#include "windows/Unit3.h"
+#include "windows/Unit4.h"
+#include "windows/Unit5.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QTextEdit>
+#include <QToolButton>
+#include <cstdint>
+
+namespace {
+
+struct Program {
+    Program()
+    {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        qputenv("XDG_CONFIG_HOME", folder.path().toLocal8Bit());
+        QDir::setCurrent(folder.path());
+        kavelo::setDefaultAudioBackend(audio);
+        kavelo::setErrorReporter([](const QString&) {});
+        kavelo::setMessageShower([](const QString&) {});
+    }
+    QTemporaryDir folder;
+    std::shared_ptr<kavelo::test::FakeAudioBackend> audio = std::make_shared<kavelo::test::FakeAudioBackend>();
+    kavelo::TForm1 form1;
+    kavelo::TForm2 form2{form1};
+    kavelo::TForm3 form3;
+    kavelo::TForm4 form4{form1, form3};
+    kavelo::TForm5 form5{form1};
+};
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    static int argc = 1;
+    static char name[] = "fuzz";
+    static char* argv[] = {name, nullptr};
+    static QApplication app(argc, argv);
+    static Program program;
+    static long runs = 0;
+    if (size == 0)
+        return 0;
+    auto& form = program.form1;
+    if (runs++ == 0) {
+        form.setSideWindows(&program.form2, &program.form3, &program.form4, &program.form5);
+        // Nothing leaves loopback, and nothing the run sends comes back in.
+        form.NMUDP1->RemotePort = 9;
+        form.NMUDP2->setLocalPort(0);
+    }
+
+    const std::uint8_t selector = data[0];
+    const QByteArrayView datagram(reinterpret_cast<const char*>(data + 1), static_cast<qsizetype>(size - 1));
+    (void)kavelo::classifyDatagram(datagram);
+    (void)kavelo::extractText(datagram);
+
+    // Bit 7: be in a conversation with 127.0.0.1 first (as "Send RING" leaves it).
+    if ((selector & 0x80) != 0 && form.currentPeer().isEmpty()) {
+        form.setAddressField(QStringLiteral("127.0.0.1"));
+        form.SendMessage(kavelo::makeTextMessage("x"));
+    } else if ((selector & 0x80) == 0 && !form.currentPeer().isEmpty()) {
+        form.SpeedButton2->click();
+    }
+    const QString from = QStringLiteral("127.0.0.%1").arg(1 + (selector & 0x03));
+    form.handleDatagram(from, datagram);
+
+    // Keep a long run's memory flat: played blocks are finished, the pane emptied.
+    while (program.audio->finish()) {
+    }
+    QCoreApplication::processEvents();
+    if (runs % 256 == 0)
+        program.form5.RichEdit1->clear();
+    return 0;
+}
