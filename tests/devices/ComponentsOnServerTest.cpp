@@ -22,7 +22,11 @@ protected:
             return;
         setDefaultAudioBackend(makePulseAudioBackend());
     }
-    void TearDown() override { setDefaultAudioBackend(nullptr); }
+    void TearDown() override
+    {
+        setDefaultAudioBackend(nullptr);
+        SoundServerTest::TearDown();
+    }
 
     QObject owner;
 };

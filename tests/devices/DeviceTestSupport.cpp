@@ -5,6 +5,7 @@
 #include "support/TestSupport.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -13,6 +14,9 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace kavelo::test {
 
@@ -20,10 +24,25 @@ void SoundServerTest::SetUp()
 {
     ASSERT_FALSE(qEnvironmentVariableIsEmpty("PULSE_SERVER"))
         << "PULSE_SERVER is not set: run the device tests through scripts/with-pulse.sh";
+    QString socket = qEnvironmentVariable("PULSE_SERVER");
+    if (socket.startsWith(QStringLiteral("unix:")))
+        socket = socket.mid(5);
+    else
+        socket = QDir::temp().filePath(QStringLiteral("kavelo-sound-server"));
+    lock_ = ::open(QFile::encodeName(socket + QStringLiteral(".device-tests.lock")).constData(),
+                   O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE(lock_, 0) << "cannot create the device tests' lock beside " << socket.toStdString();
+    ASSERT_EQ(::flock(lock_, LOCK_EX), 0);
     std::unique_ptr<PulseConnection> connection;
     const auto deadline = PulseConnection::Clock::now() + std::chrono::seconds(3);
     ASSERT_EQ(PulseConnection::open(connection, {}, deadline), MMSYSERR_NOERROR)
         << "no sound server answers at " << qgetenv("PULSE_SERVER").toStdString();
+}
+
+void SoundServerTest::TearDown()
+{
+    if (lock_ >= 0)
+        ::close(lock_); // releases the lock
 }
 
 void runTool(const QString& program, const QStringList& arguments, int timeoutMs)

@@ -18,9 +18,16 @@ namespace kavelo::test {
 // Device tests run against a private sound server (scripts/with-pulse.sh):
 // null sink "speaker" (default sink), null sink "micfeed" whose monitor is the
 // default source "mic". Without a reachable server every test fails.
+// Test programs may run side by side (ctest -j), but the device tests share
+// the one server and its microphone: each holds a lock beside the server's
+// socket while it runs.
 class SoundServerTest : public ::testing::Test {
 protected:
     void SetUp() override;
+    void TearDown() override;
+
+private:
+    int lock_ = -1;
 };
 
 // Spoken English at about -3 dBFS as 8000 Hz unsigned 8-bit mono, made once per
