@@ -210,13 +210,14 @@ in_addr_t TNMUDP::resolveRemoteHost()
     const QByteArray text = toAnsi(RemoteHost);
     if (text.size() > kMaxHostNameLength)
         throw UDPSockError(kHostLookupCanceled);
-    // The name ends at the first zero byte, as a zero-terminated name buffer would hold it.
-    const QByteArray name(text.constData());
-    const in_addr_t dotted = ::inet_addr(name.constData());
+    // Zero-terminated: a zero byte inside the text ends the name.
+    std::array<char, kMaxHostNameLength + 1> name{};
+    std::memcpy(name.data(), text.constData(), static_cast<std::size_t>(text.size()));
+    const in_addr_t dotted = ::inet_addr(name.data());
     if (dotted != INADDR_NONE)
         return dotted;
 
-    const QString lookupName = fromAnsi(name);
+    const QString lookupName = fromAnsi(QByteArrayView(name.data()));
     bool retried = false;
     while (true) {
         lookupDone_ = false;

@@ -189,6 +189,11 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(SocketRefusedBySystem, AtCreationTheConstructorRaises)
 {
+#if defined(__SANITIZE_ADDRESS__)
+    // Nothing can lift the limit between the refusal and the raise inside the
+    // constructor, and the sanitizers cannot check the raise without descriptors.
+    GTEST_SKIP() << "needs free file descriptors under the sanitizers";
+#endif
     std::unique_ptr<TNMUDP> endpoint;
     QString raised;
     {
@@ -208,13 +213,15 @@ TEST(SocketRefusedBySystem, OnAPortWriteOnSocketErrorIsFiredAndTheEndpointRecove
     constexpr quint16 port = test::kPortBase + 48;
     ProbedEndpoint endpoint(nullptr);
     QList<quint16> codes;
+    std::optional<NoFreeFileDescriptors> limit;
     endpoint.OnSocketError = [&](TComponent*, quint16 code, const QString& message) {
+        limit->lift();
         codes.append(code);
         EXPECT_EQ(message, QStringLiteral("Unknown Error No. %1").arg(code));
     };
     QString raised;
     {
-        NoFreeFileDescriptors limit;
+        limit.emplace();
         try {
             endpoint.setLocalPort(port);
         } catch (const UDPSockError& e) {

@@ -141,7 +141,10 @@ public:
         none.rlim_cur = 0;
         ::setrlimit(RLIMIT_NOFILE, &none);
     }
-    ~NoFreeFileDescriptors() { ::setrlimit(RLIMIT_NOFILE, &saved_); }
+    ~NoFreeFileDescriptors() { lift(); }
+    // Gives the limit back early. The sanitizers' own memory probes need file
+    // descriptors too, so the limit is lifted as soon as the refusal is seen.
+    void lift() { ::setrlimit(RLIMIT_NOFILE, &saved_); }
     NoFreeFileDescriptors(const NoFreeFileDescriptors&) = delete;
     NoFreeFileDescriptors& operator=(const NoFreeFileDescriptors&) = delete;
 
