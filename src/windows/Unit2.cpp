@@ -75,8 +75,8 @@ TForm2::TForm2(MainWindowLink& mainWindow, QWidget* parent)
     layout->addWidget(ListView1, 1);
     layout->addWidget(buildBottomPanel());
 
-    // The platform reports both halves of a change of selection: first the row
-    // that lost it, then the row that gained it.
+    // A change of selection reaches the handler once per row it touches: first
+    // the row that lost the selection, then the row that gained it.
     connect(ListView1->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this](const QItemSelection& selected, const QItemSelection& deselected) {
                 if (selectionQuiet_)

@@ -100,7 +100,10 @@ TEST_F(ContactsFileTest, ALineEndSplitAcrossReadsIsOneLineEnd)
 TEST_F(ContactsFileTest, AMissingFileReadsNothingAndIsNoError)
 {
     int rows = 0;
-    EXPECT_FALSE(readContactsFile(path(), [&](const Contact&) { return ++rows, true; }));
+    EXPECT_FALSE(readContactsFile(path(), [&](const Contact&) {
+        ++rows;
+        return true;
+    }));
     EXPECT_EQ(rows, 0);
 }
 
