@@ -292,6 +292,18 @@ TEST_F(ContactListWindow, DoubleClickOnARowUsesItsAddress)
     EXPECT_FALSE(form.isVisible());
 }
 
+TEST_F(ContactListWindow, RowsUnderThePointerShowAHandPointer)
+{
+    showWith(kThree);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    QTest::mouseMove(form.ListView1->viewport(), form.ListView1->visualItemRect(row(1)).center());
+    EXPECT_TRUE(test::processEventsUntil(
+        [&] { return form.ListView1->viewport()->cursor().shape() == Qt::PointingHandCursor; }, 1000));
+    QTest::mouseMove(form.ListView1->viewport(), QPoint(5, form.ListView1->viewport()->height() - 5));
+    EXPECT_TRUE(test::processEventsUntil(
+        [&] { return form.ListView1->viewport()->cursor().shape() != Qt::PointingHandCursor; }, 1000));
+}
+
 TEST_F(ContactListWindow, OnlyTheFirstColumnIsRenamedInPlaceAndTheNameFieldDoesNotFollow)
 {
     showWith(kThree);
