@@ -74,7 +74,8 @@ public:
                          std::shared_ptr<NotificationTarget> notify) override;
 
     // --- Answers ---------------------------------------------------------------
-    // The nth call of op from now on (1 = the next one) answers code and has no effect.
+    // The nth call of op from now on (1 = the next one) answers code and has no
+    // effect; a reset or close still takes effect, since components ignore their results.
     void answer(Op op, MMRESULT code, int nth = 1);
     // Every call of op answers code until clearAnswers().
     void answerAlways(Op op, MMRESULT code);
