@@ -9,8 +9,12 @@ runtime=$(mktemp -d /tmp/kavelo-pulse.XXXXXX)
 chmod 700 "$runtime"
 cleanup() {
   if [ -n "${KEEPERS:-}" ]; then kill $KEEPERS 2>/dev/null || true; fi
-  XDG_RUNTIME_DIR="$runtime" PULSE_SERVER="unix:$runtime/pulse/native" pactl exit 2>/dev/null || true
-  if [ -s "$runtime/pulse/pid" ]; then kill "$(cat "$runtime/pulse/pid")" 2>/dev/null || true; fi
+  local pid=""
+  if [ -s "$runtime/pulse/pid" ]; then pid=$(cat "$runtime/pulse/pid"); fi
+  # A test may have left the server frozen (SIGSTOP) when it died; wake it so it can quit.
+  if [ -n "$pid" ]; then kill -CONT "$pid" 2>/dev/null || true; fi
+  XDG_RUNTIME_DIR="$runtime" PULSE_SERVER="unix:$runtime/pulse/native" timeout 5 pactl exit 2>/dev/null || true
+  if [ -n "$pid" ]; then kill "$pid" 2>/dev/null || true; fi
   rm -rf "$runtime"
 }
 trap cleanup EXIT
