@@ -56,17 +56,22 @@ public:
                         reinterpret_cast<const sockaddr*>(&address), sizeof address) == bytes.size();
     }
 
-    // The next datagram, or nothing when none arrives in time.
-    std::optional<QByteArray> receive(int timeoutMs = 2000) const
+    // The next datagram, or nothing when none arrives in time; `fromPort` gets its sender's port.
+    std::optional<QByteArray> receive(int timeoutMs = 2000, quint16* fromPort = nullptr) const
     {
         pollfd p{fd_, POLLIN, 0};
         if (::poll(&p, 1, timeoutMs) != 1)
             return std::nullopt;
         QByteArray bytes(65536, '\0');
-        const ssize_t n = ::recv(fd_, bytes.data(), static_cast<size_t>(bytes.size()), 0);
+        sockaddr_in from{};
+        socklen_t fromLength = sizeof from;
+        const ssize_t n = ::recvfrom(fd_, bytes.data(), static_cast<size_t>(bytes.size()), 0,
+                                     reinterpret_cast<sockaddr*>(&from), &fromLength);
         if (n < 0)
             return std::nullopt;
         bytes.resize(n);
+        if (fromPort != nullptr)
+            *fromPort = ntohs(from.sin_port);
         return bytes;
     }
 
