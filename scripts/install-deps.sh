@@ -10,6 +10,8 @@ PACKAGES=(
   libgsm1-dev libpulse-dev libsndfile1-dev
   # tests and benchmarks
   googletest libgtest-dev libgmock-dev libbenchmark-dev
+  # fuzzing: clang's libFuzzer with ASan and UBSan
+  clang libclang-rt-14-dev
   # running and whole-program tests
   qt6-qpa-plugins libqt6widgets6 pulseaudio pulseaudio-utils
   xvfb xauth x11-utils imagemagick

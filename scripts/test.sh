@@ -8,13 +8,24 @@ cd "$(dirname "$0")/.."
 
 jobs=$(nproc)
 status=0
+summary=$(mktemp)
+trap 'rm -f "$summary"' EXIT
 for preset in default asan; do
   echo "=== $preset: configure and build"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
   echo "=== $preset: tests"
-  if ! ./scripts/with-pulse.sh ctest --preset "$preset" -j "$jobs"; then
+  if ! ./scripts/with-pulse.sh ctest --preset "$preset" -j "$jobs" | tee -a "$summary"; then
     status=1
   fi
 done
+# A short fuzzing smoke of every untrusted-input reader (clang, ASan + UBSan).
+echo "=== fuzz smoke"
+if ! ./scripts/fuzz.sh "${KAVELO_FUZZ_SECONDS:-20}"; then
+  status=1
+fi
+# One closing line over both presets, from ctest's own counts.
+awk '/tests passed, [0-9]+ tests? failed out of/ {
+       failed += $4; total += $NF
+     } END { printf "tests: %d passed, %d failed\n", total - failed, failed }' "$summary"
 exit $status
