@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# Runs every benchmark once and prints each figure next to its anchor measured in
+# the same run. Not part of the test command.
+#
+#   scripts/bench.sh [BUILD_DIR]      (default build-bench; run as root: the call
+#                                      benchmarks need network namespaces)
+# Environment: KAVELO_BENCH_CALL_S (call span, 60), KAVELO_BENCH_IDLE_S (idle span,
+# 30), KAVELO_BENCH_RUNS (start-up runs, 7), KAVELO_BENCH_OUT (where the call's
+# recordings and JSON go).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build-bench}
+out=${KAVELO_BENCH_OUT:-$(mktemp -d /tmp/kavelo-bench-out.XXXXXX)}
+mkdir -p "$out"
+
+echo "=== machine: $(nproc) CPUs, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//')"
+echo "    memory: $(free -h | awk '/^Mem:/ {print $2 " total, " $7 " available"}'); load before: $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "    commit: $(git rev-parse --short HEAD 2>/dev/null || echo unknown)"
+
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKAVELO_BUILD_TESTS=OFF >/dev/null
+cmake --build "$build" -j "$(nproc)" --target kavelo ring_sound \
+  bench_converter bench_udp_receive bench_gsm_minute bench_bare_window bench_audio_latency
+
+counter() { # counter JSON BENCHMARK_NAME COUNTER
+  python3 -c 'import json,sys; d=json.load(open(sys.argv[1]))
+print(next(b[sys.argv[3]] for b in d["benchmarks"] if b["name"].startswith(sys.argv[2])))' "$@"
+}
+
+echo "=== converter next to raw libgsm"
+"$build/bench/bench_converter" --benchmark_out="$out/converter.json" --benchmark_out_format=json
+echo "converter: $(counter "$out/converter.json" BM_Converter audio_s_per_cpu_s) s of audio per CPU-s;" \
+  "raw libgsm: $(counter "$out/converter.json" BM_RawLibgsm audio_s_per_cpu_s)"
+
+echo "=== receive path next to bare recvfrom"
+"$build/bench/bench_udp_receive" --benchmark_out="$out/udp.json" --benchmark_out_format=json
+echo "receive path: $(counter "$out/udp.json" BM_EndpointToBareRatio endpoint_per_s) datagrams/s;" \
+  "bare recvfrom: $(counter "$out/udp.json" BM_EndpointToBareRatio bare_per_s); ratio $(counter "$out/udp.json" BM_EndpointToBareRatio ratio)"
+
+echo "=== capture and playback latency on a headless sound server"
+./scripts/with-pulse.sh "$build/bench/bench_audio_latency" || echo "bench: audio latency benchmark failed"
+
+echo "=== libgsm alone: one call minute encoded and decoded"
+"$build/bench/bench_gsm_minute" --benchmark_out="$out/gsm.json" --benchmark_out_format=json
+gsm_minute=$(counter "$out/gsm.json" BM_LibgsmOneCallMinute cpu_s_per_call_min)
+
+echo "=== two namespaced hosts: start-up, idle, mouth-to-ear, call CPU"
+tests/e2e/bench_call_metrics.sh "$build/kavelo" "$build/bench/bench_bare_window" "$build/Phone.wav" "$out"
+python3 - "$out/call-metrics.json" "$gsm_minute" <<'PY'
+import json, sys
+m = json.load(open(sys.argv[1]))
+cpu = m["call"]["cpu_s_per_min"]
+print("call CPU per minute: Kavelo A %.3f s, B %.3f s; libgsm alone %.3f s (goal <= 0.3)"
+      % (cpu["a"], cpu["b"], float(sys.argv[2])))
+PY
+echo "=== load after: $(cut -d' ' -f1-3 /proc/loadavg); results in $out"
