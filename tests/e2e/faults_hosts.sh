@@ -1,0 +1,165 @@
+# Sourced by the fault, flood and soak scripts: namespaced test hosts, each
+# with its own PulseAudio server, Xvfb display, session and accessibility bus,
+# home and program folder, on one private bridge.
+#
+#   faults_setup TAG HOST=ADDRESS...     e.g. faults_setup kvffl a=10.232.7.1 b=10.232.7.2
+#
+# Afterwards $work/<host>/env holds what a driver needs to reach each host
+# (the keys two_host_call.Host reads). faults_cleanup stops everything again;
+# callers install it as their EXIT trap. Anything that cannot be set up fails.
+
+fail() {
+  echo "faults: FAILED: $*" >&2
+  exit 1
+}
+
+faults_require() {
+  [ "$(id -u)" -eq 0 ] || fail "network namespaces need root (run as root)"
+  for tool in ip Xvfb dbus-daemon pulseaudio pactl pacat paplay parecord espeak-ng sox import xdotool xprop; do
+    command -v "$tool" >/dev/null 2>&1 || fail "missing tool '$tool' (scripts/install-deps.sh installs it)"
+  done
+  spi_launcher=""
+  for candidate in /usr/libexec/at-spi-bus-launcher /usr/lib/at-spi2-core/at-spi-bus-launcher; do
+    [ -x "$candidate" ] && spi_launcher=$candidate && break
+  done
+  [ -n "$spi_launcher" ] || fail "missing at-spi-bus-launcher (package at-spi2-core)"
+  /usr/bin/python3 -c 'import pyatspi, numpy' 2>/dev/null || fail "Debian python3 needs pyatspi and numpy"
+}
+
+# Runs a command on host $1 with a clean environment.
+in_ns() {
+  local h=$1
+  shift
+  ip netns exec "${tag}$h" env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 "$@"
+}
+
+faults_cleanup() {
+  local rc=$?
+  set +e
+  for h in "${hosts[@]}"; do
+    local ns="${tag}$h"
+    ip netns list 2>/dev/null | grep -qw "$ns" || continue
+    local pids
+    pids=$(ip netns pids "$ns" 2>/dev/null)
+    [ -n "$pids" ] && kill $pids 2>/dev/null
+    for _ in $(seq 30); do
+      [ -z "$(ip netns pids "$ns" 2>/dev/null)" ] && break
+      sleep 0.1
+    done
+    pids=$(ip netns pids "$ns" 2>/dev/null)
+    [ -n "$pids" ] && kill -9 $pids 2>/dev/null
+    ip netns del "$ns" 2>/dev/null
+  done
+  ip netns list 2>/dev/null | grep -qw "${tag}sw" && ip netns del "${tag}sw" 2>/dev/null
+  if [ "$rc" -ne 0 ]; then
+    for h in "${hosts[@]}"; do
+      for log in "$work/$h"/kavelo.log "$work/$h"/agent.log "$work/$h"/*-start.log; do
+        [ -s "$log" ] || continue
+        echo "---- host $h: $(basename "$log") (last lines) ----" >&2
+        tail -n 15 "$log" >&2
+      done
+      mkdir -p "$out_dir/logs-$h" && cp "$work/$h"/*.log "$out_dir/logs-$h/" 2>/dev/null
+    done
+    echo "faults: screenshots and logs kept in $out_dir" >&2
+  fi
+  case "$out_dir" in "$work"/*) [ "$rc" -eq 0 ] && rm -rf "$work" ;; *) rm -rf "$work" ;; esac
+  exit "$rc"
+}
+
+faults_start_host() {
+  local h=$1 address=$2
+  local dir="$work/$h"
+  mkdir -p "$dir/runtime/pulse" "$dir/home" "$dir/config" "$dir/program"
+  chmod 700 "$dir/runtime"
+  local pulse="unix:$dir/runtime/pulse/native"
+  cat >"$dir/test.pa" <<PA
+load-module module-native-protocol-unix auth-anonymous=1 socket=$dir/runtime/pulse/native
+load-module module-null-sink sink_name=speaker
+load-module module-null-sink sink_name=micfeed
+load-module module-remap-source source_name=mic master=micfeed.monitor
+set-default-sink speaker
+set-default-source mic
+PA
+  in_ns "$h" HOME="$dir/home" XDG_RUNTIME_DIR="$dir/runtime" \
+    pulseaudio -D -n --exit-idle-time=-1 --log-target=file:"$dir/pulse.log" -F "$dir/test.pa" \
+    2>"$dir/pulse-start.log" || fail "the PulseAudio server of host $h did not start"
+  for _ in $(seq 50); do
+    PULSE_SERVER=$pulse pactl info >/dev/null 2>&1 && break
+    sleep 0.1
+  done
+  PULSE_SERVER=$pulse pactl info >/dev/null 2>&1 || fail "the PulseAudio server of host $h does not answer"
+  for sink in speaker micfeed; do
+    in_ns "$h" PULSE_SERVER="$pulse" pacat --playback --device="$sink" --latency-msec=20 \
+      --raw --format=s16le --rate=8000 --channels=1 </dev/zero >/dev/null 2>&1 &
+  done
+
+  : >"$dir/display"
+  in_ns "$h" Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset \
+    3>"$dir/display" >"$dir/xvfb.log" 2>&1 &
+  local xvfb=$!
+  for _ in $(seq 100); do
+    [ -s "$dir/display" ] && break
+    kill -0 "$xvfb" 2>/dev/null || break
+    sleep 0.1
+  done
+  [ -s "$dir/display" ] || fail "the Xvfb display of host $h did not start"
+  local display=":$(tr -d '[:space:]' <"$dir/display")"
+
+  local bus="unix:path=$dir/runtime/bus"
+  in_ns "$h" HOME="$dir/home" XDG_RUNTIME_DIR="$dir/runtime" DISPLAY="$display" \
+    dbus-daemon --session --address="$bus" --nofork --nopidfile >"$dir/dbus.log" 2>&1 &
+  for _ in $(seq 50); do
+    [ -S "$dir/runtime/bus" ] && break
+    sleep 0.1
+  done
+  [ -S "$dir/runtime/bus" ] || fail "the D-Bus session bus of host $h did not start"
+  in_ns "$h" HOME="$dir/home" XDG_RUNTIME_DIR="$dir/runtime" DISPLAY="$display" \
+    DBUS_SESSION_BUS_ADDRESS="$bus" "$spi_launcher" --launch-immediately >"$dir/atspi.log" 2>&1 &
+
+  cp "$phone_wav" "$dir/program/Phone.wav"
+  cat >"$dir/env" <<ENV
+KAVELO_E2E_NS=${tag}$h
+KAVELO_E2E_ADDRESS=$address
+DISPLAY=$display
+DBUS_SESSION_BUS_ADDRESS=$bus
+XDG_RUNTIME_DIR=$dir/runtime
+PULSE_SERVER=$pulse
+HOME=$dir/home
+XDG_CONFIG_HOME=$dir/config
+PROGRAM_FOLDER=$dir/program
+ENV
+}
+
+# faults_setup TAG h=addr...: the bridge, one namespace per host, its servers.
+faults_setup() {
+  tag=$1
+  shift
+  hosts=()
+  declare -gA address=()
+  local spec
+  for spec in "$@"; do
+    hosts+=("${spec%%=*}")
+    address[${spec%%=*}]=${spec#*=}
+  done
+  ip netns add "${tag}sw" || fail "cannot create network namespace ${tag}sw"
+  ip -n "${tag}sw" link add br0 type bridge || fail "cannot create the test bridge"
+  ip -n "${tag}sw" link set br0 up
+  local h ns
+  for h in "${hosts[@]}"; do
+    ns="${tag}$h"
+    ip netns add "$ns" || fail "cannot create network namespace $ns"
+    ip link add "${tag}$h" netns "$ns" type veth peer name "p$h" netns "${tag}sw" ||
+      fail "cannot create the veth pair of host $h"
+    ip -n "$ns" link set "${tag}$h" name eth0
+    ip -n "$ns" addr add "${address[$h]}/16" dev eth0
+    ip -n "$ns" link set eth0 up
+    ip -n "$ns" link set lo up
+    ip -n "${tag}sw" link set "p$h" master br0
+    ip -n "${tag}sw" link set "p$h" up
+  done
+  # Hosts named in $bare_hosts only send datagrams: no servers, no program.
+  for h in "${hosts[@]}"; do
+    case " ${bare_hosts:-} " in *" $h "*) continue ;; esac
+    faults_start_host "$h" "${address[$h]}"
+  done
+}

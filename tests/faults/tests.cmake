@@ -1,0 +1,11 @@
+# Whole-program fault and load tests: Kavelo programs in network namespaces,
+# each with its own sound server and display, driven through their windows.
+# They need root for the namespaces and run alone: they play and record sound
+# in real time. The soak (tests/e2e/soak_call.sh) is run by hand, not here.
+add_test(NAME e2e_flood_during_call
+  COMMAND ${CMAKE_SOURCE_DIR}/tests/e2e/faults_flood.sh
+          $<TARGET_FILE:kavelo> ${CMAKE_BINARY_DIR}/Phone.wav ${CMAKE_BINARY_DIR}/faults-output/flood)
+set_tests_properties(e2e_flood_during_call PROPERTIES
+  LABELS e2e
+  TIMEOUT 300
+  RUN_SERIAL TRUE)
