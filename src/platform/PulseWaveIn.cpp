@@ -182,9 +182,18 @@ MMRESULT PulseWaveIn::close()
     return MMSYSERR_NOERROR;
 }
 
-void PulseWaveIn::onStreamState(pa_stream*, void* self)
+void PulseWaveIn::onStreamState(pa_stream* stream, void* self)
 {
-    static_cast<PulseWaveIn*>(self)->pulse_->signal();
+    auto* in = static_cast<PulseWaveIn*>(self);
+    // The server went away or dropped the stream: the device is lost. Its
+    // buffers come back as done, so that the owner learns of the loss when it
+    // puts one back, instead of waiting for sound that never comes.
+    if (!PA_STREAM_IS_GOOD(pa_stream_get_state(stream))) {
+        in->recording_ = false;
+        while (!in->queue_.empty())
+            in->returnFront();
+    }
+    in->pulse_->signal();
 }
 
 void PulseWaveIn::onRead(pa_stream*, std::size_t, void* self)

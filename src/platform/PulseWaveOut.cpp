@@ -178,9 +178,17 @@ MMRESULT PulseWaveOut::close()
     return MMSYSERR_NOERROR;
 }
 
-void PulseWaveOut::onStreamState(pa_stream*, void* self)
+void PulseWaveOut::onStreamState(pa_stream* stream, void* self)
 {
-    static_cast<PulseWaveOut*>(self)->pulse_->signal();
+    auto* out = static_cast<PulseWaveOut*>(self);
+    // The server went away or dropped the stream: the device is lost and what
+    // it still held will never play. Those buffers come back as done; the next
+    // write is refused.
+    if (!PA_STREAM_IS_GOOD(pa_stream_get_state(stream))) {
+        while (!out->queue_.empty())
+            out->returnFront();
+    }
+    out->pulse_->signal();
 }
 
 void PulseWaveOut::onWritable(pa_stream*, std::size_t, void* self)

@@ -17,7 +17,8 @@ namespace kavelo {
 // server holds just the short latency target; a buffer is done (MM_WOM_DONE)
 // once all its sound has been handed over. GSM 6.10 buffers are decoded to
 // 16-bit samples as they are written: whole 65-byte blocks only, through one
-// decoder state for the life of the device.
+// decoder state for the life of the device. A device whose server goes away
+// returns its buffers and refuses new ones (2).
 class PulseWaveOut final : public WaveOutDevice {
 public:
     // `sink` empty: the server's default sink (device 0).
