@@ -14,20 +14,20 @@ using test::processEventsUntil;
 using test::ProbedEndpoint;
 using test::RawUdp;
 
-constexpr quint16 kReceiverPort = test::kPortBase + 1;
-constexpr quint16 kSenderPort = test::kPortBase + 2;
 
 // A bound receiving endpoint and a sending one, as the main window has them.
 class Receiving : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        receiver.setLocalPort(kReceiverPort);
-        sender.setLocalPort(kSenderPort);
+        receiver.setLocalPort(receiverPort);
+        sender.setLocalPort(senderPort);
         sender.RemoteHost = QStringLiteral("127.0.0.1");
-        sender.RemotePort = kReceiverPort;
+        sender.RemotePort = receiverPort;
     }
 
+    const quint16 receiverPort = test::testPort(1);
+    const quint16 senderPort = test::testPort(2);
     ProbedEndpoint receiver{nullptr};
     ProbedEndpoint sender{nullptr};
 };
@@ -42,7 +42,7 @@ TEST_F(Receiving, ADatagramIsAnnouncedWithItsSizeSenderAndPortAndCanBeReadAgainA
     ASSERT_EQ(received.size(), 1u);
     EXPECT_EQ(received[0].numberBytes, 390);
     EXPECT_EQ(received[0].fromIP, QStringLiteral("127.0.0.1"));
-    EXPECT_EQ(received[0].port, kSenderPort);
+    EXPECT_EQ(received[0].port, senderPort);
     EXPECT_EQ(received[0].bytes, ring);
 
     // Reading does not consume: every read until the next datagram returns it again.
@@ -59,11 +59,11 @@ TEST_F(Receiving, ADatagramIsAnnouncedWithItsSizeSenderAndPortAndCanBeReadAgainA
 
 TEST_F(Receiving, TheSenderAddressIsWrittenFirstByteFirst)
 {
-    constexpr quint16 peerPort = test::kPortBase + 5;
+    const quint16 peerPort = test::testPort(5);
     RawUdp peer("127.0.0.7", peerPort);
     ASSERT_TRUE(peer.bound());
     auto& received = receiver.recordReceived();
-    ASSERT_TRUE(peer.sendTo(kReceiverPort, "hello"));
+    ASSERT_TRUE(peer.sendTo(receiverPort, "hello"));
     ASSERT_TRUE(processEventsUntil([&] { return !received.empty(); }));
     EXPECT_EQ(received[0].fromIP, QStringLiteral("127.0.0.7"));
     EXPECT_EQ(received[0].port, peerPort);
@@ -74,7 +74,7 @@ TEST_F(Receiving, AnEmptyDatagramIsAnnouncedWithZeroBytes)
 {
     auto& received = receiver.recordReceived();
     RawUdp peer;
-    ASSERT_TRUE(peer.sendTo(kReceiverPort, QByteArray()));
+    ASSERT_TRUE(peer.sendTo(receiverPort, QByteArray()));
     ASSERT_TRUE(processEventsUntil([&] { return !received.empty(); }));
     EXPECT_EQ(received[0].numberBytes, 0);
     EXPECT_TRUE(received[0].bytes.isEmpty());
@@ -113,14 +113,14 @@ TEST_F(Receiving, DatagramsUpTo2048BytesArriveWholeLongerOnesAreDroppedWithoutAn
 {
     auto& received = receiver.recordReceived();
     RawUdp peer;
-    ASSERT_TRUE(peer.sendTo(kReceiverPort, pattern(2048, 1)));
+    ASSERT_TRUE(peer.sendTo(receiverPort, pattern(2048, 1)));
     ASSERT_TRUE(processEventsUntil([&] { return received.size() == 1; }));
     EXPECT_EQ(received[0].numberBytes, 2048);
     EXPECT_EQ(received[0].bytes, pattern(2048, 1));
 
-    ASSERT_TRUE(peer.sendTo(kReceiverPort, pattern(2049, 2)));
-    ASSERT_TRUE(peer.sendTo(kReceiverPort, pattern(60000, 3)));
-    ASSERT_TRUE(peer.sendTo(kReceiverPort, "after"));
+    ASSERT_TRUE(peer.sendTo(receiverPort, pattern(2049, 2)));
+    ASSERT_TRUE(peer.sendTo(receiverPort, pattern(60000, 3)));
+    ASSERT_TRUE(peer.sendTo(receiverPort, "after"));
     ASSERT_TRUE(processEventsUntil([&] { return received.size() == 2; }));
     processEventsFor(50);
     ASSERT_EQ(received.size(), 2u) << "the oversize datagrams announced nothing";
@@ -131,7 +131,7 @@ TEST_F(Receiving, DatagramsUpTo2048BytesArriveWholeLongerOnesAreDroppedWithoutAn
 TEST_F(Receiving, AfterAnOversizeDatagramNothingOfItCanBeRead)
 {
     RawUdp peer;
-    ASSERT_TRUE(peer.sendTo(kReceiverPort, pattern(3000)));
+    ASSERT_TRUE(peer.sendTo(receiverPort, pattern(3000)));
     // No handler: nothing announces when it has been read, so wait a little.
     processEventsFor(100);
     std::array<char, 2048> buffer{};
@@ -205,9 +205,9 @@ TEST(ReceivingEndpoint, AnEndpointThatWasNeverBoundReceivesNothing)
     ProbedEndpoint unbound(nullptr);
     auto& received = unbound.recordReceived();
     // Sending from it binds it to a port the system picks; replies there stay unannounced.
-    RawUdp peer("127.0.0.1", test::kPortBase + 3);
+    RawUdp peer("127.0.0.1", test::testPort(3));
     unbound.RemoteHost = QStringLiteral("127.0.0.1");
-    unbound.RemotePort = test::kPortBase + 3;
+    unbound.RemotePort = test::testPort(3);
     unbound.SendDatagram(bytesOf(QByteArray("ping")), 4);
     quint16 sourcePort = 0;
     ASSERT_EQ(peer.receive(2000, &sourcePort), QByteArray("ping"));
@@ -219,7 +219,7 @@ TEST(ReceivingEndpoint, AnEndpointThatWasNeverBoundReceivesNothing)
 
 TEST(ReceivingEndpoint, OfTwoEndpointsOnOnePortOnlyTheFirstReceives)
 {
-    constexpr quint16 port = test::kPortBase + 4;
+    const quint16 port = test::testPort(4);
     ProbedEndpoint first(nullptr);
     ProbedEndpoint second(nullptr);
     first.setLocalPort(port);

@@ -24,7 +24,7 @@ protected:
             ++sent;
         };
     }
-    Sending() : Sending(test::kPortBase + 20) {}
+    Sending() : Sending(test::testPort(0)) {}
 
     // What a send raised: its type and message, or nothing.
     struct Raised {
@@ -65,7 +65,7 @@ TEST_F(Sending, SendsTheGivenNumberOfBytesFromTheStartOfTheBuffer)
 
 TEST_F(Sending, OnlyTheLow16BitsOfRemotePortCount)
 {
-    endpoint.RemotePort = 0x10000 + test::kPortBase + 20;
+    endpoint.RemotePort = 0x10000 + test::testPort(0);
     EXPECT_FALSE(send("abc", 3).any);
     EXPECT_EQ(peer.receive(), QByteArray("abc"));
 }
@@ -98,7 +98,7 @@ void PrintTo(const BufferCase& c, std::ostream* out) { *out << c.name; }
 
 class InvalidBuffer : public Sending, public ::testing::WithParamInterface<BufferCase> {
 protected:
-    InvalidBuffer() : Sending(test::kPortBase + 21) {}
+    InvalidBuffer() : Sending(test::testPort(1)) {}
 };
 
 TEST_P(InvalidBuffer, AZeroLengthGoesToTheHandlerOnce)
@@ -180,7 +180,7 @@ TEST_F(Sending, ReportsSendingDataOnlyFromReportLevel2)
 
 class HostLookup : public Sending {
 protected:
-    HostLookup() : Sending(test::kPortBase + 22) {}
+    HostLookup() : Sending(test::testPort(2)) {}
 };
 
 TEST_F(HostLookup, AHostNameIsLookedUpOnEverySend)
@@ -259,7 +259,7 @@ TEST_F(HostLookup, ANameLongerThan127CharactersIsRefusedWithoutALookup)
 
 TEST_F(HostLookup, DatagramsArrivingDuringTheWaitAreAnnounced)
 {
-    constexpr quint16 port = test::kPortBase + 23;
+    const quint16 port = test::testPort(3);
     endpoint.setLocalPort(port);
     auto& received = endpoint.recordReceived();
     RawUdp other;

@@ -18,9 +18,28 @@
 
 namespace kavelo::test {
 
-// Ports of the net tests: 41000 and up, each test its own, so that test
-// programs running side by side do not meet.
+// Ports of the net tests: 41000 and up.
 inline constexpr quint16 kPortBase = 41000;
+inline constexpr int kPortsPerTest = 10;
+
+// Port `offset` (0..9) of the running test's own block. The block follows from
+// the test's place among all tests of the program, the same in every process,
+// so tests run side by side (one process each) never share a port.
+inline quint16 testPort(int offset)
+{
+    const ::testing::UnitTest* unit = ::testing::UnitTest::GetInstance();
+    const ::testing::TestInfo* current = unit->current_test_info();
+    int index = 0;
+    for (int s = 0; s < unit->total_test_suite_count(); ++s) {
+        const ::testing::TestSuite* suite = unit->GetTestSuite(s);
+        for (int t = 0; t < suite->total_test_count(); ++t, ++index) {
+            if (suite->GetTestInfo(t) == current)
+                return static_cast<quint16>(kPortBase + index * kPortsPerTest + offset);
+        }
+    }
+    ADD_FAILURE() << "testPort() called outside a test";
+    return 0;
+}
 
 // A plain socket on the other side of the wire, free of the endpoint's logic.
 class RawUdp {
