@@ -9,3 +9,11 @@ set_tests_properties(e2e_flood_during_call PROPERTIES
   LABELS e2e
   TIMEOUT 300
   RUN_SERIAL TRUE)
+
+add_test(NAME e2e_sound_server_faults
+  COMMAND ${CMAKE_SOURCE_DIR}/tests/e2e/faults_audio_server.sh
+          $<TARGET_FILE:kavelo> ${CMAKE_BINARY_DIR}/Phone.wav ${CMAKE_BINARY_DIR}/faults-output/sound-server)
+set_tests_properties(e2e_sound_server_faults PROPERTIES
+  LABELS e2e
+  TIMEOUT 240
+  RUN_SERIAL TRUE)
