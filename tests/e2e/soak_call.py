@@ -30,7 +30,7 @@ def rss_kib(pid):
 def kavelo_pid(host):
     """The Kavelo process itself (Popen holds `ip netns exec`, which execs into it)."""
     with open("/proc/%d/comm" % host.program.pid) as f:
-        check(f.read().strip() == "kavelo", "host %s: process %d is not Kavelo" % (host.name, host.program.pid))
+        check("kavelo" in f.read().strip(), "host %s: process %d is not Kavelo" % (host.name, host.program.pid))
     return host.program.pid
 
 

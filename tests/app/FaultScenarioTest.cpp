@@ -1,0 +1,355 @@
+// What the user sees when the machine around Kavelo misbehaves: no sound
+// server, a sound server that goes away in a call, a microphone that cannot be
+// started, a program folder that cannot be written, a contact list that cannot
+// be read, a host name whose lookup never ends. In each the program goes on,
+// tells the user in plain words, and keeps its windows answering.
+#include "MainWindowFixture.h"
+
+#include "app/DatagramProtocol.h"
+#include "app/ProgramFolder.h"
+#include "audio/ACMIn.h"
+#include "audio/ACMOut.h"
+#include "platform/AutostartStore.h"
+#include "platform/PulseAudioBackend.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QTextEdit>
+#include <QTimer>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <arpa/inet.h>
+#include <cmath>
+
+namespace kavelo::test {
+namespace {
+
+using Op = FakeAudioBackend::Op;
+
+// Counts the turns of the GUI thread's event loop: a handler that blocks the
+// thread stops the count, one that waits inside a nested loop does not.
+class LoopTicker {
+public:
+    LoopTicker()
+    {
+        timer_.setInterval(10);
+        QObject::connect(&timer_, &QTimer::timeout, [this] { ++ticks; });
+        timer_.start();
+    }
+    int ticks = 0;
+
+private:
+    QTimer timer_;
+};
+
+QByteArray voiceBlock()
+{
+    QByteArray voice(390, '\0');
+    for (int i = 0; i < voice.size(); ++i)
+        voice[i] = static_cast<char>(0x40 + (i * 7) % 50);
+    return voice;
+}
+
+QByteArray asBytes(const DatagramBuffer& datagram)
+{
+    return QByteArray(datagram.data(), static_cast<qsizetype>(datagram.size()));
+}
+
+QByteArray speechLikeBuffer()
+{
+    QByteArray pcm(2000, '\0');
+    for (int i = 0; i < pcm.size(); ++i)
+        pcm[i] = static_cast<char>(128 + 60 * std::sin(i * 0.3));
+    return pcm;
+}
+
+using FaultTest = MainWindowTest;
+
+// --- The sound server ---------------------------------------------------------
+
+TEST_F(FaultTest, WithoutASoundServerSpeakIsRefusedInPlainWordsAndReceivingGoesOn)
+{
+    // The real backend, pointed at a server socket that does not exist.
+    setDefaultAudioBackend(makePulseAudioBackend(
+        PulseEndpoints{"unix:" + folder.filePath(QStringLiteral("no-server/native")).toStdString(), {}, {}}));
+    createForm();
+    ASSERT_TRUE(form->isEnabled());
+
+    form->Edit1->setText(QStringLiteral("127.0.0.1"));
+    form->SpeedButton1->click();
+    ASSERT_EQ(errors.messages.size(), 1);
+    EXPECT_EQ(errors.messages.front(), QStringLiteral("WaveIn-Open The specified resource does not exist."));
+    EXPECT_FALSE(form->ACMIn1->Active());
+    // Nothing goes out while nothing records; "Silent" brings the window back to idle.
+    EXPECT_FALSE(nextDatagram(300).isValid());
+    form->SpeedButton2->click();
+    EXPECT_TRUE(form->Edit1->isEnabled());
+    EXPECT_TRUE(form->currentPeer().isEmpty());
+
+    // Text still arrives and is shown; voice is refused once per datagram, never fatally.
+    errors.messages.clear();
+    sendToWindow(asBytes(makeTextMessage("still there?")));
+    ASSERT_TRUE(processEventsUntil([this] { return messages->RichEdit1->toPlainText().contains(QStringLiteral("still there?")); }));
+    EXPECT_TRUE(errors.messages.isEmpty()) << errors.messages.join(QLatin1Char('\n')).toStdString();
+    sendToWindow(voiceBlock());
+    ASSERT_TRUE(processEventsUntil([this] { return !errors.messages.isEmpty(); }));
+    EXPECT_EQ(errors.messages.front(), QStringLiteral("WaveOutOpen The specified resource does not exist."));
+    EXPECT_FALSE(form->ACMOut1->Active());
+
+    // A ring from the same peer still brings up the alert naming the caller.
+    sendToWindow(asBytes(makeRingSignal()));
+    ASSERT_TRUE(processEventsUntil([this] { return ringAlert->isVisible(); }));
+    EXPECT_TRUE(ringAlert->Label2->text().contains(QStringLiteral("127.0.0.1")));
+}
+
+TEST_F(FaultTest, ASuspendedMicrophoneThatCannotStartIsReportedAndSilentRecovers)
+{
+    // A suspended source never lets a stream start: the open gives up as "in use".
+    audio->answer(Op::WaveInOpen, MMSYSERR_ALLOCATED);
+    createForm();
+    form->Edit1->setText(QStringLiteral("127.0.0.1"));
+    form->SpeedButton1->click();
+    ASSERT_EQ(errors.messages, QStringList{QStringLiteral("WaveIn-Open The specified resource is already in use.")});
+    EXPECT_FALSE(form->ACMIn1->Active());
+    EXPECT_EQ(audio->openCapture(), nullptr);
+    EXPECT_TRUE(audio->misuse().isEmpty()) << audio->misuse().join(QLatin1Char('\n')).toStdString();
+
+    // Once the microphone is back, the next try records.
+    form->SpeedButton2->click();
+    form->SpeedButton1->click();
+    ASSERT_TRUE(form->ACMIn1->Active());
+    ASSERT_TRUE(audio->fill(speechLikeBuffer()));
+    EXPECT_TRUE(nextDatagram().isValid());
+    EXPECT_EQ(errors.messages.size(), 1);
+}
+
+TEST_F(FaultTest, AStartThatFailsHalfWayGivesTheDeviceBack)
+{
+    audio->answer(Op::WaveInStart, MMSYSERR_ALLOCATED);
+    createForm();
+    form->Edit1->setText(QStringLiteral("127.0.0.1"));
+    form->SpeedButton1->click();
+    ASSERT_EQ(errors.messages, QStringList{QStringLiteral("WaveIn-Start The specified resource is already in use.")});
+    EXPECT_FALSE(form->ACMIn1->Active());
+    ASSERT_FALSE(audio->devices().empty());
+    EXPECT_TRUE(audio->devices().back()->closed) << "a failed start keeps no device open";
+    EXPECT_TRUE(audio->misuse().isEmpty()) << audio->misuse().join(QLatin1Char('\n')).toStdString();
+}
+
+// The server goes away in a call: every further quarter second of the peer's
+// voice is refused by the device. A box that comes back after each datagram
+// would keep the user from ever reaching "Silent"; the failure is shown once.
+TEST_F(FaultTest, ASoundServerLostInACallIsShownOnceNotWithEveryVoiceDatagram)
+{
+    createForm();
+    form->Edit1->setText(QStringLiteral("127.0.0.1"));
+    form->SpeedButton1->click();
+    sendToWindow(voiceBlock());
+    ASSERT_TRUE(processEventsUntil([this] { return form->ACMOut1->Active(); }));
+
+    audio->answerAlways(Op::WaveOutWrite, MMSYSERR_BADDEVICEID);
+    audio->answerAlways(Op::WaveInAddBuffer, MMSYSERR_BADDEVICEID);
+    audio->answerAlways(Op::WaveOutOpen, MMSYSERR_BADDEVICEID);
+    audio->answerAlways(Op::WaveInOpen, MMSYSERR_BADDEVICEID);
+
+    // Each box stays up a moment, as a person reads it, while the peer keeps talking.
+    int boxes = 0;
+    const ErrorReporter previous = setErrorReporter([&](const QString& message) {
+        ++boxes;
+        errors.messages.append(message);
+        processEventsFor(150);
+    });
+    LoopTicker ticker;
+    QTimer peerTalks;
+    peerTalks.setInterval(100);
+    int sent = 0;
+    QObject::connect(&peerTalks, &QTimer::timeout, [&] {
+        if (sent++ < 20)
+            sendToWindow(voiceBlock());
+    });
+    peerTalks.start();
+    ASSERT_TRUE(audio->fill(speechLikeBuffer()));
+    processEventsUntil([&] { return sent >= 20; }, 10000);
+    processEventsFor(300);
+    peerTalks.stop();
+    setErrorReporter(previous);
+
+    EXPECT_GT(ticker.ticks, 20) << "the event loop stood still";
+    ASSERT_GE(boxes, 1);
+    for (const QString& message : std::as_const(errors.messages))
+        EXPECT_TRUE(message.endsWith(QStringLiteral(" The specified resource does not exist."))) << message.toStdString();
+    EXPECT_LE(errors.messages.count(QStringLiteral("WaveOut-Write The specified resource does not exist.")), 1)
+        << "the same playback failure was shown " << boxes << " times: "
+        << errors.messages.join(QLatin1Char('\n')).toStdString();
+
+    // The user can end the call, and the window is idle and usable again.
+    form->SpeedButton2->click();
+    EXPECT_FALSE(form->ACMIn1->Active());
+    EXPECT_FALSE(form->ACMOut1->Active());
+    EXPECT_TRUE(form->Edit1->isEnabled());
+    EXPECT_TRUE(audio->misuse().isEmpty()) << audio->misuse().join(QLatin1Char('\n')).toStdString();
+}
+
+// --- Files in the program folder ------------------------------------------------
+
+class ProgramFolderFaultTest : public MainWindowTest {
+protected:
+    void SetUp() override
+    {
+        MainWindowTest::SetUp();
+        programDir = folder.filePath(QStringLiteral("program"));
+        ASSERT_TRUE(QDir().mkpath(programDir));
+        AutostartStore::write(QString::fromLatin1(kAutostartName), autostartCommand(programDir + QLatin1Char('/')));
+    }
+
+    QString programDir;
+};
+
+TEST_F(ProgramFolderFaultTest, AFolderThatCannotBeWrittenAtCloseKeepsTheWindowOpenAndSaysWhy)
+{
+    createForm();
+    form->show();
+    ASSERT_TRUE(form->isVisible());
+    bool closed = false;
+    QObject::connect(form.get(), &TForm1::closed, [&] { closed = true; });
+
+    // The folder is gone (or read-only) by the time the user closes.
+    ASSERT_TRUE(QDir().rename(programDir, programDir + QStringLiteral("-away")));
+    EXPECT_FALSE(form->close());
+    ASSERT_EQ(errors.messages.size(), 1);
+    EXPECT_TRUE(errors.messages.front().contains(programDir + QStringLiteral("/app.txt")))
+        << errors.messages.front().toStdString();
+    EXPECT_FALSE(closed);
+    EXPECT_TRUE(form->isVisible());
+
+    // Still a working window: it receives and answers.
+    sendToWindow(asBytes(makeTextMessage("are you closing?")));
+    ASSERT_TRUE(processEventsUntil([this] { return messages->RichEdit1->toPlainText().contains(QStringLiteral("are you closing?")); }));
+
+    // With the folder back, the next close writes the settings and ends.
+    ASSERT_TRUE(QDir().rename(programDir + QStringLiteral("-away"), programDir));
+    EXPECT_TRUE(form->close());
+    EXPECT_TRUE(closed);
+    EXPECT_EQ(QFileInfo(programDir + QStringLiteral("/app.txt")).size(), 104);
+    EXPECT_EQ(errors.messages.size(), 1);
+}
+
+TEST_F(ProgramFolderFaultTest, AnAppTxtThatIsNoFileIsReportedAtCloseAndLeftAlone)
+{
+    createForm();
+    form->show();
+    ASSERT_TRUE(QDir().mkpath(programDir + QStringLiteral("/app.txt")));
+    EXPECT_FALSE(form->close());
+    ASSERT_EQ(errors.messages.size(), 1);
+    EXPECT_TRUE(errors.messages.front().startsWith(QStringLiteral("Cannot write "))) << errors.messages.front().toStdString();
+    EXPECT_TRUE(QFileInfo(programDir + QStringLiteral("/app.txt")).isDir());
+    EXPECT_TRUE(form->isVisible());
+}
+
+TEST_F(ProgramFolderFaultTest, AContactListThatCannotBeReadNamesCallersByAddressWithoutABox)
+{
+    // A folder in place of the file cannot be opened by anybody, root included.
+    ASSERT_TRUE(QDir().mkpath(programDir + QStringLiteral("/contacts.vip")));
+    createForm();
+
+    sendToWindow(asBytes(makeTextMessage("hello")));
+    ASSERT_TRUE(processEventsUntil([this] { return messages->RichEdit1->toPlainText().contains(QStringLiteral("hello")); }));
+    EXPECT_TRUE(messages->RichEdit1->toPlainText().contains(QStringLiteral("127.0.0.1 (")));
+
+    // In a call, a third party's ring is listed under its address.
+    form->Edit1->setText(QStringLiteral("127.0.0.1"));
+    form->SpeedButton1->click();
+    sendToWindow(asBytes(makeRingSignal()), QStringLiteral("127.0.0.2"));
+    ASSERT_TRUE(processEventsUntil([this] { return missedCalls->ListView1->topLevelItemCount() > 0; }));
+    EXPECT_EQ(missedCalls->ListView1->topLevelItem(0)->text(0), QStringLiteral("127.0.0.2"));
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("127.0.0.2 tries to connect"));
+    EXPECT_TRUE(errors.messages.isEmpty()) << errors.messages.join(QLatin1Char('\n')).toStdString();
+
+    // The contact list window itself opens on it without ending the program.
+    form->SpeedButton2->click();
+    form->SpeedButton5->click();
+    EXPECT_TRUE(contactList->isVisible());
+}
+
+// --- Host lookup --------------------------------------------------------------
+
+// An endpoint whose host lookups never end unless the test ends them.
+class StalledLookupUDP : public TNMUDP {
+public:
+    using TNMUDP::TNMUDP;
+    void finish(const char* address) { hostLookupFinished(true, ::inet_addr(address)); }
+    void fail() { hostLookupFinished(false, 0); }
+    QStringList lookups;
+
+protected:
+    void startHostLookup(const QString& name) override { lookups.append(name); }
+};
+
+TEST_F(FaultTest, AHostLookupThatNeverAnswersLeavesTheWindowsWorking)
+{
+    createForm();
+    form->show();
+    StalledLookupUDP endpoint(nullptr);
+    endpoint.RemoteHost = QStringLiteral("peer.invalid");
+    endpoint.RemotePort = 5552;
+
+    // While the send waits, the user works the main window and datagrams arrive.
+    LoopTicker ticker;
+    bool waitedWhileUsable = false;
+    QTimer user;
+    user.setInterval(20);
+    int step = 0;
+    QObject::connect(&user, &QTimer::timeout, [&] {
+        switch (step++) {
+        case 0:
+            form->Edit1->setText(QStringLiteral("127.0.0.1"));
+            break;
+        case 1:
+            form->SpeedButton5->click();
+            break;
+        case 2:
+            sendToWindow(asBytes(makeTextMessage("during the lookup")));
+            break;
+        default:
+            // A lookup that never answers: give up on it only after the window
+            // has shown it answers meanwhile.
+            if (step > 200 || (contactList->isVisible() &&
+                               messages->RichEdit1->toPlainText().contains(QStringLiteral("during the lookup")) &&
+                               ticker.ticks > 30)) {
+                waitedWhileUsable = step <= 200;
+                user.stop();
+                endpoint.fail();
+            }
+        }
+    });
+    user.start();
+    const DatagramBuffer ring = makeRingSignal();
+    try {
+        endpoint.SendDatagram(std::span<const char>(ring), kDatagramSize);
+        ADD_FAILURE() << "a failed lookup sent the datagram";
+    } catch (const UDPSockError& e) {
+        EXPECT_EQ(e.Message(), QStringLiteral("Host Lookup Canceled"));
+    }
+    EXPECT_TRUE(waitedWhileUsable) << "the windows did not answer while the lookup was pending";
+    EXPECT_EQ(endpoint.lookups, QStringList{QStringLiteral("peer.invalid")});
+    EXPECT_FALSE(nextDatagram(200).isValid());
+}
+
+TEST_F(FaultTest, AHostLookupThatAnswersLateStillSends)
+{
+    createForm();
+    StalledLookupUDP endpoint(nullptr);
+    endpoint.RemoteHost = QStringLiteral("peer.invalid");
+    endpoint.RemotePort = 5552;
+    LoopTicker ticker;
+    QTimer::singleShot(300, [&] { endpoint.finish("127.0.0.1"); });
+    const DatagramBuffer ring = makeRingSignal();
+    endpoint.SendDatagram(std::span<const char>(ring), kDatagramSize);
+    EXPECT_GT(ticker.ticks, 5) << "the event loop stood still while the name was looked up";
+    const QNetworkDatagram sent = nextDatagram();
+    ASSERT_TRUE(sent.isValid());
+    EXPECT_TRUE(sent.data().startsWith("ring"));
+}
+
+} // namespace
+} // namespace kavelo::test
