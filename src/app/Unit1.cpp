@@ -190,6 +190,11 @@ void TForm1::FormCreate(const QStringList& arguments)
     if (!arguments.isEmpty())
         setWindowState(Qt::WindowMinimized);
 
+    // Without its port the program would silently receive nothing: say so once.
+    if (NMUDP2->BoundPort() != NMUDP2->LocalPort()) {
+        showMessage(QStringLiteral("Kavelo cannot receive calls: UDP port %1 is in use.").arg(NMUDP2->LocalPort()));
+    }
+
     const QString autostartValue = AutostartStore::read(QString::fromLatin1(kAutostartName));
     CheckBox1->setChecked(!autostartValue.isEmpty());
     programFolder_ = programFolderFrom(autostartValue);

@@ -94,6 +94,17 @@ void TNMUDP::Loaded()
     bindAndListen();
 }
 
+int TNMUDP::BoundPort() const
+{
+    if (socket_ < 0)
+        return 0;
+    sockaddr_in bound{};
+    socklen_t size = sizeof bound;
+    if (::getsockname(socket_, reinterpret_cast<sockaddr*>(&bound), &size) != 0)
+        return 0;
+    return ntohs(bound.sin_port);
+}
+
 void TNMUDP::bindAndListen()
 {
     if (componentState().testFlag(csDesigning))

@@ -59,6 +59,10 @@ public:
     QString StatusText() const { return statusText_; }
     int LastErrorCode() const { return lastErrorCode_; }
 
+    // The local port the socket is really bound to, or 0 when binding failed
+    // (another program holds LocalPort) or there is no socket.
+    int BoundPort() const;
+
     // Sends the first `length` bytes of `buff` as one datagram. Resolves
     // RemoteHost anew each time; a host name keeps the event loop running
     // while it is looked up.

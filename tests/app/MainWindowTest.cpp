@@ -228,6 +228,21 @@ TEST_F(MainWindowTest, SendMessageNeedsOnlyANonEmptyAddress)
     EXPECT_EQ(form->currentPeer(), QStringLiteral("127.0.0.1"));
 }
 
+TEST_F(MainWindowTest, AReceivePortHeldByAnotherProgramIsToldOnceAtStart)
+{
+    QUdpSocket holder;
+    ASSERT_TRUE(holder.bind(QHostAddress::AnyIPv4, 5552, QUdpSocket::DontShareAddress));
+    TForm1 blocked;
+    EXPECT_EQ(boxes.messages, QStringList{QStringLiteral("Kavelo cannot receive calls: UDP port 5552 is in use.")});
+    EXPECT_EQ(blocked.NMUDP2->BoundPort(), 0);
+}
+
+TEST_F(MainWindowTest, StartsWithoutComplaintWhenItsPortsAreFree)
+{
+    createForm();
+    EXPECT_TRUE(boxes.messages.isEmpty());
+}
+
 TEST_F(MainWindowTest, ProgramFolderIsTheCurrentDirectoryWithoutAnAutostartValue)
 {
     createForm();
