@@ -273,6 +273,7 @@ void TForm1::SpeedButton2Click()
     ACMOut1->Close();
     setWindowTitle(QStringLiteral("Silent"));
     currentPeer_.clear();
+    receiveErrorsShown_.clear();
     SpeedButton5->setEnabled(true);
     if (missedCalls_) {
         if (missedCallsWindow_ != nullptr) {

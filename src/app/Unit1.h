@@ -155,6 +155,7 @@ private:
     TChatFont ownChatFont_;
     TChatFont otherChatFont_;
     bool receiveErrorShowing_ = false;
+    QStringList receiveErrorsShown_;  // since the last "Silent"
     QString deferredReceiveError_;
     bool shownOnce_ = false;
     bool chatSettingsLoaded_ = false;

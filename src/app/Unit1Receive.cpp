@@ -139,10 +139,12 @@ QString TForm1::displayName(const QString& address)
 
 void TForm1::reportReceiveError(const QString& message)
 {
-    // The box runs its own loop in which more datagrams arrive; a failure that
-    // repeats with each of them must not pile boxes on top of each other.
-    if (receiveErrorShowing_)
+    // A failure that repeats with every datagram (a lost sound device, a
+    // missing ring sound) is told once per conversation, and the box, which runs
+    // its own loop in which more datagrams arrive, never piles up on itself.
+    if (receiveErrorShowing_ || receiveErrorsShown_.contains(message))
         return;
+    receiveErrorsShown_.append(message);
     receiveErrorShowing_ = true;
     reportError(message);
     receiveErrorShowing_ = false;
