@@ -4,7 +4,8 @@
 #
 #   scripts/bench.sh [BUILD_DIR]      (default build-bench; run as root: the call
 #                                      benchmarks need network namespaces)
-# Environment: KAVELO_BENCH_CALL_S (call span, 60), KAVELO_BENCH_IDLE_S (idle span,
+# Environment: KAVELO_BENCH_CALL_S (CPU span of the call, 60), KAVELO_BENCH_LATENCY_S
+# (click train, 40), KAVELO_BENCH_IDLE_S (idle span,
 # 30), KAVELO_BENCH_RUNS (start-up runs, 7), KAVELO_BENCH_OUT (where the call's
 # recordings and JSON go).
 set -euo pipefail

@@ -21,6 +21,7 @@ import subprocess
 import sys
 import threading
 import time
+import wave
 
 import numpy
 
@@ -41,6 +42,30 @@ def cpu_seconds(pid):
     with open("/proc/%d/stat" % pid) as f:
         fields = f.read().rsplit(")", 1)[1].split()
     return (int(fields[11]) + int(fields[12])) / CLOCK_TICKS
+
+
+def thread_cpu(pid):
+    """CPU ticks and context switches of each thread by name (threads of one name summed)."""
+    ticks = {}
+    for tid in os.listdir("/proc/%d/task" % pid):
+        try:
+            with open("/proc/%d/task/%s/stat" % (pid, tid)) as f:
+                text = f.read()
+        except FileNotFoundError:
+            continue
+        name = text[text.index("(") + 1:text.rindex(")")]
+        fields = text.rsplit(")", 1)[1].split()
+        switches = 0
+        try:
+            with open("/proc/%d/task/%s/status" % (pid, tid)) as f:
+                for line in f:
+                    if line.startswith(("voluntary_ctxt_switches:", "nonvoluntary_ctxt_switches:")):
+                        switches += int(line.split()[1])
+        except FileNotFoundError:
+            pass
+        old = ticks.get(name, (0, 0))
+        ticks[name] = (old[0] + int(fields[11]) + int(fields[12]), old[1] + switches)
+    return ticks
 
 
 def rss_kib(pid):
@@ -140,59 +165,84 @@ def envelope(samples, width=16):
     return numpy.convolve(numpy.abs(samples), numpy.ones(width) / width, "same")
 
 
-def onset_delays(onsets, recording, recording_start, feed_start, low=0.0, high=1.5):
-    """Per click: time from being fed to its first loud sample in the recording.
+def onsets_in(samples, start, threshold=None, gap=0.3):
+    """Times of the clicks' first loud samples in a recording that began at `start`."""
+    env = envelope(samples)
+    if threshold is None:
+        threshold = 0.3 * numpy.percentile(env, 99.9)
+    found, last = [], -1e9
+    for i in numpy.nonzero(env > threshold)[0]:
+        if i - last > gap * RATE:
+            found.append(start + i / RATE)
+        last = i
+    return numpy.array(found), threshold
 
-    The recording's clicks are matched to the fed ones through the lag that lines up
-    the whole pattern best, then each is found near its own expected place.
+
+def onset_delays(mouth, ear, ear_start, low=0.0, high=1.5):
+    """Per click: time from its onset at the microphone to its onset at the speaker.
+
+    The ear recording's clicks are matched to the mouth's through the lag that lines
+    up the whole pattern best; then each click is looked for near its own place.
     """
-    env = envelope(recording)
-    check(env.max() > 0, "the recording is silent")
-    threshold = 0.3 * numpy.percentile(env, 99.9)
-    # Recording sample index at which the fed click at time t would appear with delay d.
-    def index(t, d):
-        return int(round((feed_start + t + d - recording_start) * RATE))
+    env = envelope(ear)
+    check(env.max() > 0, "the speaker recording is silent")
+    # A click counts when it stands well above the recording's usual level; its
+    # onset is where it first reaches 30 % of its own peak (GSM changes its height).
+    floor = max(8 * float(numpy.median(env)), 300.0)
+
+    def index(t):
+        return int(round((t - ear_start) * RATE))
     candidates = numpy.arange(low, high, 0.005)
     scores = []
     for d in candidates:
-        idx = [index(t, d) for t in onsets]
+        idx = [index(t + d) for t in mouth]
         scores.append(sum(env[i:i + 40].max() if 0 <= i < len(env) - 40 else 0 for i in idx))
     best = float(candidates[int(numpy.argmax(scores))])
     delays = []
-    for t in onsets:
-        lo, hi = index(t, best - 0.15), index(t, best + 0.15)
+    for t in mouth:
+        lo, hi = index(t + best - 0.15), index(t + best + 0.15)
         if lo < 0 or hi >= len(env):
             continue
-        above = numpy.nonzero(env[lo:hi] > threshold)[0]
-        if len(above):
-            delays.append((lo + above[0]) / RATE + recording_start - feed_start - t)
+        peak = float(env[lo:hi].max())
+        if peak < floor:
+            continue
+        above = numpy.nonzero(env[lo:hi] > 0.3 * peak)[0]
+        delays.append((lo + above[0]) / RATE + ear_start - t)
     return numpy.array(delays), best
 
 
-def measure_path(feed_host, sink, record_host, source, seconds, extra=None):
+def measure_path(feed_host, sink, record_host, source, seconds, label):
+    """Feeds a click train into `sink`, recording it there (the mouth) and at `source` (the ear)."""
     clicks, onsets = click_train(seconds)
-    recording = StampedRecording(record_host, source)
-    recording.start()
+    mouth = StampedRecording(feed_host, sink + ".monitor")
+    ear = StampedRecording(record_host, source)
+    mouth.start()
+    ear.start()
     time.sleep(1.0)
-    feed_start = time.monotonic() + 0.5
-    feed = PacedFeed(feed_host, sink, clicks, feed_start)
+    feed = PacedFeed(feed_host, sink, clicks, time.monotonic() + 0.5)
     feed.start()
-    if extra:
-        extra()
     feed.join(timeout=seconds + 30)
     time.sleep(1.5)
-    samples, recording_start = recording.stop()
-    delays, lag = onset_delays(onsets, samples, recording_start, feed_start)
-    return delays, len(onsets), lag, feed.late
+    ear_samples, ear_start = ear.stop()
+    mouth_samples, mouth_start = mouth.stop()
+    for part, samples in (("mouth", mouth_samples), ("ear", ear_samples)):
+        with wave.open(os.path.join(record_host.out, "%s-%s.wav" % (label, part)), "wb") as w:
+            w.setnchannels(1)
+            w.setsampwidth(2)
+            w.setframerate(RATE)
+            w.writeframes(samples.astype("<i2").tobytes())
+    mouth_onsets, _ = onsets_in(mouth_samples, mouth_start)
+    check(len(mouth_onsets) >= len(onsets) - 1,
+          "only %d of %d clicks heard at the microphone feed" % (len(mouth_onsets), len(onsets)))
+    delays, lag = onset_delays(mouth_onsets, ear_samples, ear_start)
+    return delays, len(mouth_onsets), lag, feed.late
 
 
 def percentile_ms(values, q):
     return float(numpy.percentile(values, q) * 1000)
 
 
-def scenario(a, b, args, out):
-    figures = {}
-    # 1. Start-up, idle memory and wake-ups on host A, before anything else runs there.
+def startup_figures(a, args, figures):
     # As a user starts it: accessibility is not forced on (the call below needs it).
     plain = {k: v for k, v in a.env.items() if "ACCESSIBILITY" not in k}
     done = subprocess.run(a.ns_command("/usr/bin/python3", os.path.join(HERE, "bench_startup_idle.py"),
@@ -215,6 +265,13 @@ def scenario(a, b, args, out):
     log("idle wake-ups over %.0f s: Kavelo %.2f/s (%d threads), bare %.2f/s (%d threads) (goal <= 1/s)"
         % (k["idle_span_s"], k["idle_wakeups_per_s"], k["threads"], bare["idle_wakeups_per_s"], bare["threads"]))
 
+
+def scenario(a, b, args, out):
+    figures = {}
+    # 1. Start-up, idle memory and wake-ups on host A, before anything else runs there.
+    if args.runs > 0:
+        startup_figures(a, args, figures)
+
     # 2. The call.
     for host in (a, b):
         host.start()
@@ -224,7 +281,7 @@ def scenario(a, b, args, out):
     a.set_text("Kavelo", "Remote IP:", b.address)
     b.set_text("Kavelo", "Remote IP:", a.address)
     noise = os.path.join(out, "pink.wav")
-    subprocess.run(["sox", "-n", "-r", str(RATE), "-c", "1", "-b", "16", noise, "synth", str(args.call + 60),
+    subprocess.run(["sox", "-n", "-r", str(RATE), "-c", "1", "-b", "16", noise, "synth", str(args.call + args.latency + 60),
                     "pinknoise", "vol", "0.3"], check=True, capture_output=True)
     b_voice = b.pulse("paplay", "-d", "micfeed", noise)
     for host in (b, a):
@@ -233,23 +290,52 @@ def scenario(a, b, args, out):
         host.wait_caption("Speaking 1625 B/s", 20)
     time.sleep(2.0)
     pids = {h.name: kavelo_pid(h) for h in (a, b)}
+    # CPU first, with sound going both ways and nothing of the benchmark's own
+    # low-latency recording attached (its 10 ms streams would make the sound
+    # servers wake the program more often than a call alone does).
+    a_voice = a.pulse("paplay", "-d", "micfeed", noise)
+    time.sleep(1.0)
+    sent_before, heard_before = a.udp_counters(), b.udp_counters()
+    threads_before = thread_cpu(pids["a"])
     cpu_before = {n: cpu_seconds(p) for n, p in pids.items()}
     span_start = time.monotonic()
-    delays, clicks, lag, late = measure_path(a, "micfeed", b, "speaker.monitor", args.call)
+    profiler = None
+    if os.environ.get("KAVELO_BENCH_PERF"):
+        profiler = subprocess.Popen(["perf", "record", "-F", "497", "-g", "-p", str(pids["a"]), "-o",
+                                     os.path.join(out, "perf-a.data"), "--", "sleep", str(min(args.call, 20))],
+                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    time.sleep(args.call)
+    if profiler:
+        profiler.wait(timeout=60)
     span = time.monotonic() - span_start
     cpu_after = {n: cpu_seconds(p) for n, p in pids.items()}
+    threads_after = thread_cpu(pids["a"])
+    a_voice.terminate()
+    time.sleep(1.0)
     for host in (a, b):
         host.alive()
-    check(len(delays) >= clicks // 2, "only %d of %d clicks came out of B's speaker" % (len(delays), clicks))
+    log("per thread of A over the span, (CPU ticks of 1/%d s, context switches): %s; A total %.2f s, B total %.2f s"
+        % (CLOCK_TICKS, {n: (threads_after[n][0] - threads_before.get(n, (0, 0))[0],
+                             threads_after[n][1] - threads_before.get(n, (0, 0))[1]) for n in threads_after},
+           cpu_after["a"] - cpu_before["a"], cpu_after["b"] - cpu_before["b"]))
+    sent = a.udp_counters()["OutDatagrams"] - sent_before["OutDatagrams"]
+    heard = b.udp_counters()["InDatagrams"] - heard_before["InDatagrams"]
+    log("over %.1f s A sent %d datagrams, B received %d (%.2f per second)" % (span, sent, heard, heard / span))
     per_minute = {n: (cpu_after[n] - cpu_before[n]) / span * 60 for n in pids}
-    figures["call"] = {"span_s": span, "cpu_s_per_min": per_minute, "rss_kib": {n: rss_kib(p) for n, p in pids.items()},
-                       "delays_ms": [d * 1000 for d in delays], "clicks": clicks, "feed_late_s": late}
+    figures["call"] = {"span_s": span, "cpu_s_per_min": per_minute, "rss_kib": {n: rss_kib(p) for n, p in pids.items()}}
     log("full-duplex call, %.1f s measured: CPU per minute of call A %.3f s, B %.3f s (goal <= 0.3); RSS A %.1f MB, B %.1f MB"
         % (span, per_minute["a"], per_minute["b"], figures["call"]["rss_kib"]["a"] / 1024,
            figures["call"]["rss_kib"]["b"] / 1024))
 
+    # Mouth-to-ear: clicks into A's microphone, B's speaker recorded.
+    delays, clicks, lag, late = measure_path(a, "micfeed", b, "speaker.monitor", args.latency, "call")
+    for host in (a, b):
+        host.alive()
+    check(len(delays) >= clicks // 2, "only %d of %d clicks came out of B's speaker" % (len(delays), clicks))
+    figures["call"].update({"delays_ms": [d * 1000 for d in delays], "clicks": clicks})
+
     # 3. The rig alone: A's microphone feed straight into a recording of A's microphone.
-    rig, rig_clicks, _, _ = measure_path(a, "micfeed", a, "mic", min(args.call, 20))
+    rig, rig_clicks, _, _ = measure_path(a, "micfeed", a, "mic", min(args.latency, 20), "rig")
     check(len(rig) >= rig_clicks // 2, "only %d of %d clicks reached A's microphone" % (len(rig), rig_clicks))
     b_voice.terminate()
     rig_median = float(numpy.median(rig))
@@ -278,6 +364,7 @@ def main():
     parser.add_argument("--runs", type=int, default=int(os.environ.get("KAVELO_BENCH_RUNS", "7")))
     parser.add_argument("--idle", type=float, default=float(os.environ.get("KAVELO_BENCH_IDLE_S", "30")))
     parser.add_argument("--call", type=float, default=float(os.environ.get("KAVELO_BENCH_CALL_S", "60")))
+    parser.add_argument("--latency", type=float, default=float(os.environ.get("KAVELO_BENCH_LATENCY_S", "40")))
     args = parser.parse_args()
     a, b = (Host(name, args.work, args.out, args.kavelo) for name in args.hosts)
     try:
