@@ -9,7 +9,7 @@
 //  playback: a GSM 6.10 write of 390 bytes (six blocks) whose sound starts with
 //            a tone; measured from the write to the moment the tone is heard on
 //            "speaker.monitor" through a listener with 10 ms buffers; once after
-//            a pause, once in a stream of a datagram every 240 ms.
+//            a pause, once in a stream of datagrams at a call's pace.
 //
 // Both include the path that feeds or listens (a playback or capture stream on
 // the same server). Medians over the trials are reported in ms.
@@ -276,8 +276,8 @@ void BM_PlaybackLatency(benchmark::State& state)
     state.counters["trials_heard"] = static_cast<double>(writeToSpeaker.size());
 }
 
-// A talker heard without pause: a datagram every 240 ms, the tone in every fourth.
-// The sound queued ahead of each write decides how late it is heard.
+// A talker as a call delivers them: a datagram of 240 ms every 250 ms (the
+// capture buffer's last 80 samples are not sent), the tone in every fourth.
 void BM_PlaybackLatencyStreaming(benchmark::State& state)
 {
     auto program = makePulseAudioBackend();
@@ -297,7 +297,7 @@ void BM_PlaybackLatencyStreaming(benchmark::State& state)
         std::deque<std::vector<std::uint8_t>> data;
         std::deque<WaveHeader> written;
         listener.skip(std::chrono::milliseconds(800));
-        const auto period = std::chrono::milliseconds(240);
+        const auto period = std::chrono::milliseconds(250);
         auto due = Clock::now();
         Clock::time_point toneWritten{};
         bool listening = false; // for the tone last written
@@ -322,6 +322,7 @@ void BM_PlaybackLatencyStreaming(benchmark::State& state)
             if (auto heard = listener.waitForTone(due)) {
                 const auto sampleTime = heard->delivered - std::chrono::microseconds(heard->samplesAfter * 125);
                 writeToSpeaker.push_back(ms(sampleTime - toneWritten));
+                if (std::getenv("KAVELO_BENCH_TRACE")) std::fprintf(stderr, "n=%d %.1f\n", n, writeToSpeaker.back());
                 listening = false;
                 listener.skip(std::chrono::duration_cast<std::chrono::milliseconds>(due - Clock::now()));
             }

@@ -53,6 +53,21 @@ for sink in speaker micfeed; do
   pacat --playback --device="$sink" --latency-msec=20 --raw --format=s16le --rate=8000 --channels=1 </dev/zero &
   KEEPERS="$KEEPERS $!"
 done
-sleep 0.5
+# A null sink that started idle has rendered up to 2 s ahead; until real time has
+# caught up, anything played or fed is heard that much later. Wait for that.
+settled=""
+for _ in $(seq 40); do
+  if pactl list sinks | awk '/^[[:space:]]*Latency:/ { if ($2 > 50000) late = 1; seen = 1 }
+                             END { exit !(seen && !late) }'; then
+    settled=yes
+    break
+  fi
+  sleep 0.1
+done
+if [ -z "$settled" ]; then
+  echo "with-pulse: the virtual sinks did not settle to a low latency:" >&2
+  pactl list sinks | grep -E 'Name:|Latency:' >&2 || true
+  exit 1
+fi
 
 "$@"
