@@ -53,7 +53,10 @@ MMRESULT PulseWaveIn::open(std::unique_ptr<WaveInDevice>& device, const WaveForm
     std::memset(&attr, 0xFF, sizeof attr); // every field the server's choice...
     attr.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(kDefaultFragmentUsec, &spec)); // ...but this one
     // Corked until start(): nothing is recorded before the buffers are queued.
-    const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED);
+    // A source the user has suspended would never deliver a byte: the open is
+    // refused instead, and a suspension later ends the stream (the device is
+    // lost). A source merely idle is woken by the server as the stream connects.
+    const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_FAIL_ON_SUSPEND);
     if (pa_stream_connect_record(in->stream_, source.empty() ? nullptr : source.c_str(), &attr, flags) < 0)
         return resultFromPulseError(pa_context_errno(context));
     pa_stream* stream = in->stream_;
