@@ -144,7 +144,7 @@ PA
   PULSE_SERVER=$pulse pactl info >/dev/null 2>&1 || fail "the PulseAudio server of host $h does not answer"
   # An idle null sink renders in 2-second blocks: one quiet stream on each keeps it awake.
   for sink in speaker micfeed; do
-    in_ns "$h" PULSE_SERVER="$pulse" pacat --playback --device="$sink" --latency-msec=20 \
+    in_ns "$h" PULSE_SERVER="$pulse" pacat --playback --device="$sink" --latency-msec="${KAVELO_BENCH_KEEPALIVE_MS:-20}" \
       --raw --format=s16le --rate=8000 --channels=1 </dev/zero >/dev/null 2>&1 &
   done
 
