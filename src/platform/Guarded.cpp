@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QStringList>
 #include <new>
 
 namespace kavelo {
@@ -31,10 +32,24 @@ ErrorReporter& currentReporter()
 
 void reportError(const QString& message)
 {
+    // An error box runs its own event loop, in which the same failure often
+    // comes again (every buffer of a lost device): while a box shows a message,
+    // that message does not open a second box on top of it.
+    static QStringList showing;
+    if (showing.contains(message))
+        return;
     // Copy first: a reporter may replace itself while it runs.
     ErrorReporter reporter = currentReporter();
-    if (reporter)
+    if (!reporter)
+        return;
+    showing.append(message);
+    try {
         reporter(message);
+    } catch (...) {
+        showing.removeOne(message);
+        throw;
+    }
+    showing.removeOne(message);
 }
 
 ErrorReporter setErrorReporter(ErrorReporter reporter)

@@ -23,6 +23,24 @@ TEST(Guarded, TurnsEveryKindOfExceptionIntoOneErrorBox)
     EXPECT_FALSE(errors.messages[3].isEmpty());
 }
 
+TEST(Guarded, TheSameErrorArrivingWhileItsBoxIsOpenOpensNoSecondBox)
+{
+    QStringList shown;
+    const ErrorReporter previous = setErrorReporter([&](const QString& message) {
+        shown.append(message);
+        // Inside the box's own loop the same failure and another one arrive.
+        if (shown.size() == 1) {
+            guarded([] { throw Exception(QStringLiteral("WaveInAddBuffer lost")); });
+            guarded([] { throw Exception(QStringLiteral("WaveOut-Write lost")); });
+        }
+    });
+    guarded([] { throw Exception(QStringLiteral("WaveInAddBuffer lost")); });
+    guarded([] { throw Exception(QStringLiteral("WaveInAddBuffer lost")); });  // after the box closed
+    setErrorReporter(previous);
+    EXPECT_EQ(shown, (QStringList{QStringLiteral("WaveInAddBuffer lost"), QStringLiteral("WaveOut-Write lost"),
+                                  QStringLiteral("WaveInAddBuffer lost")}));
+}
+
 TEST(Guarded, AFailingReporterDoesNotEscape)
 {
     const ErrorReporter previous = setErrorReporter([](const QString&) { throw std::runtime_error("again"); });
