@@ -1,6 +1,7 @@
 #include "app/Unit1.h"
 
 #include "app/AddressCheck.h"
+#include "app/GroupButton.h"
 #include "app/ProgramFolder.h"
 #include "audio/ACMConvertor.h"
 #include "audio/ACMIn.h"
@@ -50,9 +51,8 @@ QIcon contactListGlyph()
     return QIcon(glyph);
 }
 
-QToolButton* makeButton(QWidget* parent, const QString& caption, const QString& hint)
+QToolButton* makeButton(QToolButton* button, const QString& caption, const QString& hint)
 {
-    auto* button = new QToolButton(parent);
     button->setText(caption);
     button->setToolTip(hint);
     button->setAccessibleName(caption.isEmpty() ? hint : caption);
@@ -129,20 +129,20 @@ void TForm1::createControls()
     Label1->setBuddy(Edit1);
     connect(Edit1, &QLineEdit::textChanged, this, [this] { guarded([this] { Edit1Change(); }); });
 
-    SpeedButton5 = makeButton(this, QString(), QStringLiteral("Contact list"));
+    SpeedButton5 = makeButton(new QToolButton(this), QString(), QStringLiteral("Contact list"));
     SpeedButton5->setIcon(contactListGlyph());
     SpeedButton5->setToolButtonStyle(Qt::ToolButtonIconOnly);
     SpeedButton5->setGeometry(250, 8, 26, 25);
 
-    SpeedButton3 = makeButton(this, QStringLiteral("Send RING"), QStringLiteral("Ring him/her"));
+    SpeedButton3 = makeButton(new QToolButton(this), QStringLiteral("Send RING"), QStringLiteral("Ring him/her"));
     SpeedButton3->setGeometry(8, 40, 85, 25);
-    SpeedButton4 = makeButton(this, QStringLiteral("Send STOP"), QStringLiteral("Stop conversation"));
+    SpeedButton4 = makeButton(new QToolButton(this), QStringLiteral("Send STOP"), QStringLiteral("Stop conversation"));
     SpeedButton4->setGeometry(100, 40, 85, 25);
-    SpeedButton6 = makeButton(this, QStringLiteral("Messages"), QStringLiteral("Stop conversation"));
+    SpeedButton6 = makeButton(new QToolButton(this), QStringLiteral("Messages"), QStringLiteral("Stop conversation"));
     SpeedButton6->setGeometry(192, 40, 85, 25);
 
-    SpeedButton1 = makeButton(this, QStringLiteral("Speak"), QString());
-    SpeedButton2 = makeButton(this, QStringLiteral("Silent"), QString());
+    SpeedButton1 = makeButton(new GroupButton(this), QStringLiteral("Speak"), QString());
+    SpeedButton2 = makeButton(new GroupButton(this), QStringLiteral("Silent"), QString());
     for (auto [button, colour, x] : {std::tuple{SpeedButton1, "#00c000", 8}, std::tuple{SpeedButton2, "#ff0000", 146}}) {
         button->setCheckable(true);
         button->setAutoRaise(false);

@@ -6,6 +6,7 @@
 #include "audio/ACMOut.h"
 #include "platform/AutostartStore.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QRandomGenerator>
@@ -83,6 +84,21 @@ TEST_F(MainWindowTest, SpeakRecordsQuarterSecondsAndSendsOneVoiceDatagramEach)
     }
     EXPECT_EQ(form->windowTitle(), QStringLiteral("Speaking 1625 B/s"));
     EXPECT_TRUE(errors.messages.isEmpty());
+}
+
+TEST_F(MainWindowTest, AssistiveTechnologyTogglingSpeakRunsItsHandler)
+{
+    createForm();
+    form->Edit1->setText(QStringLiteral("127.0.0.1"));
+    QAccessibleInterface* speak = QAccessible::queryAccessibleInterface(form->SpeedButton1);
+    ASSERT_NE(speak, nullptr);
+    ASSERT_NE(speak->actionInterface(), nullptr);
+    EXPECT_EQ(speak->text(QAccessible::Name), QStringLiteral("Speak"));
+    EXPECT_TRUE(speak->actionInterface()->actionNames().contains(QAccessibleActionInterface::toggleAction()));
+    speak->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+    EXPECT_TRUE(form->SpeedButton1->isChecked());
+    EXPECT_TRUE(form->ACMIn1->Active()) << "the toggle ran the Speak handler";
+    EXPECT_TRUE(speak->state().checked);
 }
 
 TEST_F(MainWindowTest, SpeakPressedAgainChangesNothingInTheAudioPath)
