@@ -137,7 +137,8 @@ private:
     void receiveFromThirdParty(const QString& fromIP, QByteArrayView datagram);
     void ringFrom(const QString& fromIP);
     void stopFrom(const QString& fromIP);
-    void showTextLine(const QString& fromIP, QByteArrayView datagram);
+    // "name (time): text" in the messages window.
+    void showTextLine(const QString& name, QByteArrayView datagram);
     void playVoice(QByteArrayView datagram);
     QString displayName(const QString& address);
     // Errors while a datagram is handled: one box at a time, receiving goes on.

@@ -62,7 +62,7 @@ void TForm1::receiveFromPeer(const QString& fromIP, QByteArrayView datagram)
     else if (isStopSignal(datagram) && stopTaken)
         stopFrom(fromIP);
     else if (isTextMessage(datagram))
-        showTextLine(fromIP, datagram);
+        showTextLine(displayName(fromIP), datagram);
     else
         playVoice(datagram);
 }
@@ -71,9 +71,7 @@ void TForm1::receiveFromThirdParty(const QString& fromIP, QByteArrayView datagra
 {
     const QString name = displayName(fromIP);
     if (isTextMessage(datagram)) {
-        restoreApplication();
-        messages_->ShowReceivedLine(name + QStringLiteral(" (") + longTimeText(QTime::currentTime()) +
-                                    QStringLiteral("): ") + fromAnsi(extractText(datagram)));
+        showTextLine(name, datagram);
         return;
     }
     setWindowTitle(name + QStringLiteral(" tries to connect"));
@@ -108,9 +106,8 @@ void TForm1::stopFrom(const QString& fromIP)
                 QStringLiteral(" maybe you should call him/her later."));
 }
 
-void TForm1::showTextLine(const QString& fromIP, QByteArrayView datagram)
+void TForm1::showTextLine(const QString& name, QByteArrayView datagram)
 {
-    const QString name = displayName(fromIP);
     restoreApplication();
     messages_->ShowReceivedLine(name + QStringLiteral(" (") + longTimeText(QTime::currentTime()) +
                                 QStringLiteral("): ") + fromAnsi(extractText(datagram)));
