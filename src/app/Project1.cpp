@@ -1,6 +1,7 @@
 #include "app/Project1.h"
 
 #include "app/Unit1.h"
+#include "platform/TerminationSignals.h"
 #include "windows/Unit2.h"
 #include "windows/Unit3.h"
 #include "windows/Unit4.h"
@@ -46,6 +47,12 @@ int runProgram(int argc, char** argv)
     form1.setSideWindows(&form2, &form3, &form4, &form5);
 
     QObject::connect(&form1, &TForm1::closed, &app, &QApplication::quit);
+    // Log-out or `kill`: close as the user would, so contacts and settings are kept.
+    TerminationSignals termination;
+    QObject::connect(&termination, &TerminationSignals::terminationRequested, &form1, [&form1] {
+        if (!form1.close())
+            QApplication::quit();
+    });
     // Any argument starts the program minimised: in the tray, or on the taskbar
     // when the desktop has no tray.
     if (arguments.isEmpty())

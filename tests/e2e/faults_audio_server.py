@@ -19,7 +19,7 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
-from two_host_call import Host, TestFailure, check, log, make_speech  # noqa: E402
+from two_host_call import Host, TestFailure, check, end_all_by_signal, log, make_speech  # noqa: E402
 
 NO_DEVICE_IN = "WaveIn-Open The specified resource does not exist."
 NO_DEVICE_OUT = "WaveOut-Write The specified resource does not exist."
@@ -120,6 +120,7 @@ def scenario(a, b, c, work, out):
     for host in (a, b, c):
         host.alive()
     log("after the box C's main window answers and 'Silent' ends the call")
+    end_all_by_signal((a, b, c))
 
 
 def main():

@@ -21,7 +21,7 @@ import numpy
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
-from two_host_call import (Host, SpeakerRecording, TestFailure, check, log, make_speech,  # noqa: E402
+from two_host_call import (Host, SpeakerRecording, TestFailure, check, end_all_by_signal, log, make_speech,  # noqa: E402
                            RATE)
 
 FLOOD_FIRST = "10.232.8.0"
@@ -154,6 +154,7 @@ def scenario(a, b, c_ns, out):
           % (len(callers - set(listed)), len(set(listed) - callers)))
     for host in (a, b):
         host.alive()
+    end_all_by_signal((a, b))
 
 
 def main():

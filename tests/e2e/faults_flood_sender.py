@@ -12,6 +12,7 @@ what was sent.
 import ipaddress
 import json
 import os
+import random
 import resource
 import socket
 import sys
@@ -57,10 +58,15 @@ def main():
     # slices, at the start and in the middle of the run.
     slices = 10
     per_round = seconds / rounds
+    # The callers go out in a new order every round: a receiver that drops the tail
+    # of every burst must not drop the same callers every time.
+    order = list(range(callers))
+    shuffle = random.Random(5552).shuffle
     for r in range(rounds):
         payload = {k: shape(k, r) for k in kinds}
+        shuffle(order)
         for part in range(slices):
-            for i in range(part, callers, slices):
+            for i in order[part::slices]:
                 kind = kinds[(r + i) % 3]
                 try:
                     sockets[i].sendto(payload[kind], (target, port))

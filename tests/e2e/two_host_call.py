@@ -12,6 +12,7 @@ import json
 import os
 import select
 import shutil
+import signal
 import subprocess
 import sys
 import threading
@@ -71,6 +72,10 @@ class Host:
         for key in ("ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"):
             if key in os.environ:
                 self.env[key] = os.environ[key]
+        # An ASan build reports leaks when the program ends (other builds ignore this).
+        asan = [o for o in self.env.get("ASAN_OPTIONS", "").split(":") if o and not o.startswith("detect_leaks")]
+        self.env["ASAN_OPTIONS"] = ":".join(asan + ["detect_leaks=1"])
+        self.env["LSAN_OPTIONS"] = "suppressions=%s:print_suppressions=0" % os.path.join(HERE, "lsan.supp")
         self.program = None
         self.agent = None
         self.main_window = None
@@ -90,6 +95,22 @@ class Host:
         self.agent_log = open(os.path.join(self.dir, "agent.log"), "w")
         self.agent = subprocess.Popen(self.ns_command(PYTHON, os.path.join(HERE, "host_agent.py")), env=self.env,
                                       stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=self.agent_log, text=True)
+
+    def end_by_signal(self):
+        """SIGTERM (as at log-out): the program must close as its user would and report no leak."""
+        self.program.send_signal(signal.SIGTERM)
+        try:
+            code = self.program.wait(timeout=60)
+        except subprocess.TimeoutExpired:
+            raise TestFailure("host %s: Kavelo did not end within 60 s of SIGTERM" % self.name)
+        self.program_log.flush()
+        with open(os.path.join(self.dir, "kavelo.log"), errors="replace") as f:
+            output = f.read()
+        check("LeakSanitizer" not in output and "ERROR: AddressSanitizer" not in output,
+              "host %s: the sanitizer reported at exit; see its kavelo.log:\n%s" % (self.name, output[-3000:]))
+        check(code == 0, "host %s: Kavelo ended with code %s after SIGTERM; see its kavelo.log" % (self.name, code))
+        check(os.path.exists(os.path.join(self.vars["PROGRAM_FOLDER"], "app.txt")),
+              "host %s: closing on SIGTERM did not keep the chat settings (no app.txt)" % self.name)
 
     def alive(self):
         code = self.program.poll()
@@ -242,6 +263,14 @@ class SpeakerRecording:
         samples = read_wave(self.path)
         check(len(samples) >= RATE // 2, "recording %s holds only %d samples" % (self.path, len(samples)))
         return samples
+
+
+def end_all_by_signal(hosts):
+    for host in hosts:
+        host.agent.terminate()
+        host.end_by_signal()
+    log("hosts %s closed on SIGTERM with their settings kept and no sanitizer report"
+        % ", ".join(host.name for host in hosts))
 
 
 def rms(samples):
@@ -469,6 +498,9 @@ def scenario(a, b, c, out):
         counters = host.udp_counters()
         log("host %s (%s): %d UDP datagrams sent, %d received over the whole run"
             % (host.name, host.address, counters["OutDatagrams"], counters["InDatagrams"]))
+
+    # 6. Log-out: each program closes on SIGTERM, keeps its settings and leaks nothing.
+    end_all_by_signal((a, b, c))
 
 
 def main():
