@@ -338,4 +338,11 @@ InstalledFakeAudio::~InstalledFakeAudio()
     setDefaultAudioBackend(nullptr);
 }
 
+void FakeAudioBackend::forgetHistory()
+{
+    calls_.clear();
+    played_.clear();
+    std::erase_if(devices_, [](const std::shared_ptr<Device>& device) { return device->closed; });
+}
+
 } // namespace kavelo::test
