@@ -13,8 +13,11 @@ namespace kavelo {
 namespace {
 
 constexpr auto kOpenTimeout = std::chrono::seconds(3);
-// Until the first buffer is queued, fragments of a quarter second.
-constexpr pa_usec_t kDefaultFragmentUsec = 250'000;
+// The source is asked to hand over what it records at least this often. Without
+// a request of our own a microphone nobody else records from runs at its longest
+// period (up to two seconds), and a call would go out in bursts of buffers.
+// A buffer is complete at most one piece after its last sound was recorded.
+constexpr pa_usec_t kPieceUsec = 50'000;
 
 void dropOperation(pa_operation* operation)
 {
@@ -51,12 +54,13 @@ MMRESULT PulseWaveIn::open(std::unique_ptr<WaveInDevice>& device, const WaveForm
 
     pa_buffer_attr attr;
     std::memset(&attr, 0xFF, sizeof attr); // every field the server's choice...
-    attr.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(kDefaultFragmentUsec, &spec)); // ...but this one
+    attr.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(kPieceUsec, &spec)); // ...but this one
     // Corked until start(): nothing is recorded before the buffers are queued.
     // A source the user has suspended would never deliver a byte: the open is
     // refused instead, and a suspension later ends the stream (the device is
     // lost). A source merely idle is woken by the server as the stream connects.
-    const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_FAIL_ON_SUSPEND);
+    const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_FAIL_ON_SUSPEND
+                                                      | PA_STREAM_ADJUST_LATENCY);
     if (pa_stream_connect_record(in->stream_, source.empty() ? nullptr : source.c_str(), &attr, flags) < 0)
         return resultFromPulseError(pa_context_errno(context));
     pa_stream* stream = in->stream_;
@@ -130,16 +134,6 @@ MMRESULT PulseWaveIn::start()
         return MMSYSERR_BADDEVICEID;
     if (recording_)
         return MMSYSERR_NOERROR;
-    if (!queue_.empty()) {
-        // Fragments the size of a buffer: one wake-up, and one message, per buffer.
-        const std::uint32_t length = queue_.front()->dwBufferLength;
-        const std::uint32_t whole = length - length % static_cast<std::uint32_t>(frameBytes_);
-        if (whole > 0) {
-            pa_buffer_attr attr = *pa_stream_get_buffer_attr(stream_);
-            attr.fragsize = whole;
-            dropOperation(pa_stream_set_buffer_attr(stream_, &attr, nullptr, nullptr));
-        }
-    }
     dropOperation(pa_stream_cork(stream_, 0, nullptr, nullptr));
     recording_ = true;
     return MMSYSERR_NOERROR;

@@ -13,8 +13,8 @@ namespace kavelo {
 // A wave-input device on a PulseAudio source. The server converts to the
 // requested PCM format; the loop's thread copies the recorded bytes into the
 // queued headers in order and posts MM_WIM_DATA for each one it fills. The
-// server sends fragments the size of the first queued buffer, so a buffer
-// comes back as soon as the sound that fills it has been recorded. A device
+// source is asked for pieces of 50 ms, so a buffer comes back at most that
+// long after the sound that fills it has been recorded. A device
 // whose server goes away returns its buffers and refuses new ones (2).
 class PulseWaveIn final : public WaveInDevice {
 public:

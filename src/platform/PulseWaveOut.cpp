@@ -20,7 +20,9 @@ constexpr auto kOpenTimeout = std::chrono::seconds(3);
 // speaker running dry, little enough that a talker is heard 60-100 ms after
 // the sound arrives. A buffer that starts after a pause is heard at once.
 constexpr pa_usec_t kTargetLatencyUsec = 80'000;
-constexpr pa_usec_t kRequestUsec = 10'000;
+// Refills of half the target: the loop's thread wakes 25 times a second while
+// sound plays, not at the sink's own pace.
+constexpr pa_usec_t kRequestUsec = 40'000;
 
 void dropOperation(pa_operation* operation)
 {

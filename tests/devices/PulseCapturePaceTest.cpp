@@ -1,0 +1,83 @@
+// A microphone nobody else records from runs at whatever pace its clients ask
+// for; left alone it hands over sound in blocks of up to two seconds. Captured
+// buffers must still come back one by one as they fill, or a call goes out in bursts.
+#include "DeviceTestSupport.h"
+#include "support/TestSupport.h"
+
+#include "platform/PulseWaveIn.h"
+
+#include <QElapsedTimer>
+
+namespace kavelo::test {
+namespace {
+
+constexpr std::size_t kBufferBytes = 2000; // a quarter second at 8000 bytes/s
+
+// A null sink with no stream on it; its monitor is a source no other client uses.
+class QuietMicrophone {
+public:
+    QuietMicrophone()
+    {
+        QProcess pactl;
+        pactl.start(QStringLiteral("pactl"), {QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
+                                               QStringLiteral("sink_name=quietfeed")});
+        if (pactl.waitForFinished(10000) && pactl.exitCode() == 0)
+            module_ = QString::fromLatin1(pactl.readAllStandardOutput()).trimmed();
+    }
+    ~QuietMicrophone()
+    {
+        if (!module_.isEmpty())
+            runTool(QStringLiteral("pactl"), {QStringLiteral("unload-module"), module_});
+    }
+    QuietMicrophone(const QuietMicrophone&) = delete;
+    QuietMicrophone& operator=(const QuietMicrophone&) = delete;
+
+    bool loaded() const { return !module_.isEmpty(); }
+    static constexpr const char* kSource = "quietfeed.monitor";
+
+private:
+    QString module_;
+};
+
+class PulseCapturePaceTest : public SoundServerTest {};
+
+TEST_F(PulseCapturePaceTest, BuffersFromAnUnusedMicrophoneComeBackAsTheyFillNotInBursts)
+{
+    QuietMicrophone microphone;
+    ASSERT_TRUE(microphone.loaded()) << "pactl cannot load a null sink";
+    MessageLog log;
+    std::unique_ptr<WaveInDevice> device;
+    ASSERT_EQ(PulseWaveIn::open(device, pcm8kU8(), log.target(), {}, QuietMicrophone::kSource), MMSYSERR_NOERROR);
+
+    std::vector<std::unique_ptr<OwnedHeader>> buffers;
+    for (int i = 0; i < 12; ++i) {
+        buffers.push_back(std::make_unique<OwnedHeader>(kBufferBytes));
+        ASSERT_EQ(device->prepareHeader(buffers.back()->header), MMSYSERR_NOERROR);
+        ASSERT_EQ(device->addBuffer(buffers.back()->header), MMSYSERR_NOERROR);
+    }
+    QElapsedTimer clock;
+    std::vector<qint64> arrivals;
+    log.onMessage = [&](const NotificationMessage& message) {
+        if (message.number == kMmWimData)
+            arrivals.push_back(clock.elapsed());
+    };
+    clock.start();
+    ASSERT_EQ(device->start(), MMSYSERR_NOERROR);
+    ASSERT_TRUE(processEventsUntil([&] { return arrivals.size() >= 10; }, 8000))
+        << arrivals.size() << " buffers came back in 8 s";
+    log.onMessage = nullptr;
+    EXPECT_EQ(device->reset(), MMSYSERR_NOERROR);
+    EXPECT_EQ(device->close(), MMSYSERR_NOERROR);
+
+    // Each buffer holds a quarter second more than the one before. Bursts show
+    // as buffers coming back together after a long gap. (The first buffer may
+    // wait for the idle sink's block in progress to end: that is the sink's.)
+    for (std::size_t i = 2; i < arrivals.size(); ++i) {
+        const qint64 gap = arrivals[i] - arrivals[i - 1];
+        EXPECT_GT(gap, 100) << "buffers " << i - 1 << " and " << i << " came back together";
+        EXPECT_LT(gap, 450) << "buffer " << i << " came back " << gap << " ms after the one before";
+    }
+}
+
+} // namespace
+} // namespace kavelo::test
