@@ -64,8 +64,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     auto& form = program.form1;
     if (runs++ == 0) {
         form.setSideWindows(&program.form2, &program.form3, &program.form4, &program.form5);
-        // Nothing leaves loopback, and nothing the run sends comes back in.
+        // Nothing leaves loopback, nothing the run sends comes back in, and the
+        // program's own ports stay free for a Kavelo or a test running meanwhile.
         form.NMUDP1->RemotePort = 9;
+        form.NMUDP1->setLocalPort(0);
         form.NMUDP2->setLocalPort(0);
     }
 

@@ -1,11 +1,10 @@
 #include "net/NMUDP.h"
 
 #include "platform/CodePage.h"
+#include "platform/HostLookup.h"
 #include "platform/NotificationWindow.h"
 
 #include <QCoreApplication>
-#include <QHostAddress>
-#include <QHostInfo>
 #include <QSocketNotifier>
 #include <algorithm>
 #include <arpa/inet.h>
@@ -25,6 +24,12 @@ constexpr int kLookupEvent = 0;  // a host-name lookup has ended; error word 0 =
 constexpr qintptr socketMessageParam(quint16 event, quint16 error)
 {
     return static_cast<qintptr>((static_cast<quint32>(error) << 16) | event);
+}
+
+// A finished lookup: the address (network byte order) rides in wParam.
+NotificationMessage lookupMessage(std::optional<in_addr_t> address)
+{
+    return {kSocketMessage, address.value_or(0), socketMessageParam(kLookupEvent, address ? 0 : 1)};
 }
 
 const QString kInvalidBuffer = QStringLiteral("Invalid buffer");
@@ -148,6 +153,7 @@ void TNMUDP::handleNotification(const NotificationMessage& message)
     }
     lookupDone_ = true;
     lookupSucceeded_ = error == 0;
+    hostEntryAddress_ = lookupSucceeded_ ? static_cast<in_addr_t>(message.wParam) : 0;
 }
 
 void TNMUDP::receiveDatagram()
@@ -251,21 +257,16 @@ in_addr_t TNMUDP::resolveRemoteHost()
 
 void TNMUDP::startHostLookup(const QString& name)
 {
-    QHostInfo::lookupHost(name, window_.get(), [this](const QHostInfo& info) {
-        for (const QHostAddress& address : info.addresses()) {
-            if (address.protocol() == QAbstractSocket::IPv4Protocol) {
-                hostLookupFinished(true, htonl(address.toIPv4Address()));
-                return;
-            }
-        }
-        hostLookupFinished(false, 0);
+    // The result comes back as a socket message, through a target that outlives
+    // this endpoint: a lookup that ends after the endpoint is gone reaches nobody.
+    lookUpIPv4Address(name.toLocal8Bit(), [target = window_->target()](std::optional<in_addr_t> address) {
+        target->post(lookupMessage(address));
     });
 }
 
 void TNMUDP::hostLookupFinished(bool succeeded, quint32 address)
 {
-    hostEntryAddress_ = succeeded ? address : 0;
-    window_->post({kSocketMessage, 0, socketMessageParam(kLookupEvent, succeeded ? 0 : 1)});
+    window_->post(lookupMessage(succeeded ? std::optional<in_addr_t>(address) : std::nullopt));
 }
 
 void TNMUDP::checkError(int code)
