@@ -6,8 +6,9 @@
 #                                      benchmarks need network namespaces)
 # Environment: KAVELO_BENCH_CALL_S (CPU span of the call, 60), KAVELO_BENCH_LATENCY_S
 # (click train, 40), KAVELO_BENCH_IDLE_S (idle span,
-# 30), KAVELO_BENCH_RUNS (start-up runs, 7), KAVELO_BENCH_OUT (where the call's
-# recordings and JSON go).
+# 30), KAVELO_BENCH_RUNS (start-up runs, 7), KAVELO_BENCH_KEEPALIVE_MS (period of
+# the quiet stream that keeps each virtual sink awake, 20), KAVELO_BENCH_OUT (where
+# the call's recordings and JSON go).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build-bench}
