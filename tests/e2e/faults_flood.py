@@ -3,7 +3,9 @@
 Started by faults_flood.sh once the hosts run. A and B talk (both press "Speak"),
 speech plays into A's microphone, and host C sends about 100 000 datagrams from
 1 000 source addresses to B within about 10 s: rings, stops and voice from 990
-of them, four text lines from each of the other 10. B must stay alive and answer
+of them, four text lines from each of the other 10; then each caller rings once
+more, paced, so that every caller reaches B whatever the kernel dropped of the
+flood at B's full receive queue. B must stay alive and answer
 its accessibility bus throughout, A's voice must keep coming out of B's speaker
 during and after the flood, the messages pane must show the 40 text lines, and
 B's missed-calls list must hold exactly the 990 callers, once each.
@@ -57,8 +59,8 @@ def scenario(a, b, c_ns, out):
     speech_seconds = len(open(speech, "rb").read()) / (2.0 * RATE)
 
     heard = SpeakerRecording(b, "speaker-during-flood")
-    # A keeps talking for the whole flood and a while after it.
-    talking_until = time.monotonic() + FLOOD_SECONDS + 12
+    # A keeps talking for the whole flood, its roll call and a while after it.
+    talking_until = time.monotonic() + FLOOD_SECONDS + 16
     feeders = []
 
     def keep_talking():

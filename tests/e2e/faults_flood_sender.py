@@ -5,8 +5,8 @@
 Every one of COUNT consecutive addresses from FIRST_ADDRESS gets its own UDP
 socket. The last TEXT_ONLY addresses send four text lines each and nothing else;
 all the others send ROUNDS datagrams each, cycling through the ring, stop and
-voice shapes. Rounds are spread evenly over SECONDS. Prints one JSON line with
-what was sent.
+voice shapes. Rounds are spread evenly over SECONDS; then every caller rings once
+more within three seconds. Prints one JSON line with what was sent.
 """
 
 import ipaddress
@@ -19,6 +19,7 @@ import sys
 import time
 
 SIZE = 390
+ROLL_CALL_SECONDS = 3.0
 
 
 def shape(kind, seed):
@@ -86,6 +87,20 @@ def main():
             pause = start + r * per_round + (part + 1) * per_round / slices - time.monotonic()
             if pause > 0:
                 time.sleep(pause)
+    # Roll call: every caller rings once more, paced so that a receiver that
+    # dropped most of the flood still hears each caller at least once.
+    # The lull first lets the receiver drain the queue the flood left full.
+    time.sleep(1.0)
+    roll_call_start = time.monotonic()
+    for i in range(callers):
+        try:
+            sockets[i].sendto(shape("ring", i), (target, port))
+            sent["ring"] += 1
+        except OSError:
+            errors += 1
+        pause = roll_call_start + (i + 1) * ROLL_CALL_SECONDS / callers - time.monotonic()
+        if pause > 0:
+            time.sleep(pause)
     elapsed = time.monotonic() - start
     print(json.dumps({"sent": sent, "total": sum(sent.values()), "errors": errors, "seconds": elapsed,
                       "callers": [str(base + i) for i in range(callers)],
