@@ -20,9 +20,11 @@ constexpr auto kOpenTimeout = std::chrono::seconds(3);
 // speaker running dry, little enough that a talker is heard 60-100 ms after
 // the sound arrives. A buffer that starts after a pause is heard at once.
 constexpr pa_usec_t kTargetLatencyUsec = 80'000;
-// Refills of half the target: the loop's thread wakes 25 times a second while
-// sound plays, not at the sink's own pace.
-constexpr pa_usec_t kRequestUsec = 40'000;
+// Refills of a quarter of the target. The server splits the target between the
+// sink's own period and a reserve of two refills, so this leaves the sink a
+// 20 ms period: refills of half the target left it none, and the sink then ran
+// at its shortest period (half a millisecond on a null sink, a tenth of a core).
+constexpr pa_usec_t kRequestUsec = 20'000;
 
 void dropOperation(pa_operation* operation)
 {

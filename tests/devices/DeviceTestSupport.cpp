@@ -7,6 +7,9 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonValue>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -54,6 +57,36 @@ void runTool(const QString& program, const QStringList& arguments, int timeoutMs
     ASSERT_EQ(process.exitStatus(), QProcess::NormalExit);
     ASSERT_EQ(process.exitCode(), 0) << program.toStdString() << ": "
                                      << process.readAllStandardError().toStdString();
+}
+
+PrivateNullSink::PrivateNullSink(const QString& name) : name_(name)
+{
+    QProcess pactl;
+    pactl.start(QStringLiteral("pactl"), {QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
+                                           QStringLiteral("sink_name=") + name});
+    if (pactl.waitForFinished(10000) && pactl.exitStatus() == QProcess::NormalExit && pactl.exitCode() == 0)
+        module_ = QString::fromLatin1(pactl.readAllStandardOutput()).trimmed();
+}
+
+PrivateNullSink::~PrivateNullSink()
+{
+    if (!module_.isEmpty())
+        runTool(QStringLiteral("pactl"), {QStringLiteral("unload-module"), module_});
+}
+
+double PrivateNullSink::configuredLatencyUsec() const
+{
+    QProcess pactl;
+    pactl.start(QStringLiteral("pactl"),
+                {QStringLiteral("--format=json"), QStringLiteral("list"), QStringLiteral("sinks")});
+    if (!pactl.waitForFinished(10000) || pactl.exitStatus() != QProcess::NormalExit || pactl.exitCode() != 0)
+        return -1;
+    const QJsonArray sinks = QJsonDocument::fromJson(pactl.readAllStandardOutput()).array();
+    for (const QJsonValue& sink : sinks) {
+        if (sink[QStringLiteral("name")].toString() == name_)
+            return sink[QStringLiteral("latency")][QStringLiteral("configured")].toDouble(-1);
+    }
+    return -1;
 }
 
 namespace {

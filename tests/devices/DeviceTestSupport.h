@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace kavelo::test {
@@ -40,6 +41,28 @@ const Speech& speech();
 
 // Runs a program to its end; fails the test when it cannot or when it fails.
 void runTool(const QString& program, const QStringList& arguments, int timeoutMs = 30000);
+
+// A null sink of its own, loaded for one test and unloaded after it: no other
+// stream plays to it and nothing records its monitor, so it runs at whatever
+// pace the device under test asks for.
+class PrivateNullSink {
+public:
+    explicit PrivateNullSink(const QString& name);
+    ~PrivateNullSink();
+    PrivateNullSink(const PrivateNullSink&) = delete;
+    PrivateNullSink& operator=(const PrivateNullSink&) = delete;
+
+    bool loaded() const { return !module_.isEmpty(); }
+    std::string sink() const { return name_.toStdString(); }
+    std::string monitor() const { return (name_ + QStringLiteral(".monitor")).toStdString(); }
+    // The sink's configured latency (its period) in microseconds, as the server
+    // reports it now; -1 when it cannot be read.
+    double configuredLatencyUsec() const;
+
+private:
+    QString name_;
+    QString module_;
+};
 
 // 8000 Hz unsigned 8-bit mono PCM, the format the program records in.
 WaveFormat pcm8kU8();

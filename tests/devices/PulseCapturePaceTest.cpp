@@ -13,41 +13,16 @@ namespace {
 
 constexpr std::size_t kBufferBytes = 2000; // a quarter second at 8000 bytes/s
 
-// A null sink with no stream on it; its monitor is a source no other client uses.
-class QuietMicrophone {
-public:
-    QuietMicrophone()
-    {
-        QProcess pactl;
-        pactl.start(QStringLiteral("pactl"), {QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
-                                               QStringLiteral("sink_name=quietfeed")});
-        if (pactl.waitForFinished(10000) && pactl.exitCode() == 0)
-            module_ = QString::fromLatin1(pactl.readAllStandardOutput()).trimmed();
-    }
-    ~QuietMicrophone()
-    {
-        if (!module_.isEmpty())
-            runTool(QStringLiteral("pactl"), {QStringLiteral("unload-module"), module_});
-    }
-    QuietMicrophone(const QuietMicrophone&) = delete;
-    QuietMicrophone& operator=(const QuietMicrophone&) = delete;
-
-    bool loaded() const { return !module_.isEmpty(); }
-    static constexpr const char* kSource = "quietfeed.monitor";
-
-private:
-    QString module_;
-};
-
 class PulseCapturePaceTest : public SoundServerTest {};
 
 TEST_F(PulseCapturePaceTest, BuffersFromAnUnusedMicrophoneComeBackAsTheyFillNotInBursts)
 {
-    QuietMicrophone microphone;
+    // The monitor of a sink nobody plays to is a microphone no other client uses.
+    PrivateNullSink microphone(QStringLiteral("quietfeed"));
     ASSERT_TRUE(microphone.loaded()) << "pactl cannot load a null sink";
     MessageLog log;
     std::unique_ptr<WaveInDevice> device;
-    ASSERT_EQ(PulseWaveIn::open(device, pcm8kU8(), log.target(), {}, QuietMicrophone::kSource), MMSYSERR_NOERROR);
+    ASSERT_EQ(PulseWaveIn::open(device, pcm8kU8(), log.target(), {}, microphone.monitor()), MMSYSERR_NOERROR);
 
     std::vector<std::unique_ptr<OwnedHeader>> buffers;
     for (int i = 0; i < 12; ++i) {

@@ -76,6 +76,16 @@ def rss_kib(pid):
     return 0
 
 
+def sound_server_pid(host):
+    """The host's PulseAudio server: the one started with that host's own configuration."""
+    config = os.path.join(host.dir, "test.pa")
+    found = subprocess.run(["pgrep", "-f", "pulseaudio.*-F %s" % config], capture_output=True, text=True)
+    pids = [int(p) for p in found.stdout.split()]
+    if len(pids) != 1:
+        raise RuntimeError("host %s: expected one sound server, found %r" % (host.name, pids))
+    return pids[0]
+
+
 def kavelo_pid(host):
     """The Kavelo process itself (the Popen runs it through `ip netns exec`, which execs it)."""
     return host.program.pid
@@ -297,7 +307,9 @@ def scenario(a, b, args, out):
     time.sleep(1.0)
     sent_before, heard_before = a.udp_counters(), b.udp_counters()
     threads_before = thread_cpu(pids["a"])
+    servers = {h.name: sound_server_pid(h) for h in (a, b)}
     cpu_before = {n: cpu_seconds(p) for n, p in pids.items()}
+    server_cpu_before = {n: cpu_seconds(p) for n, p in servers.items()}
     span_start = time.monotonic()
     profiler = None
     if os.environ.get("KAVELO_BENCH_PERF"):
@@ -309,6 +321,7 @@ def scenario(a, b, args, out):
         profiler.wait(timeout=60)
     span = time.monotonic() - span_start
     cpu_after = {n: cpu_seconds(p) for n, p in pids.items()}
+    server_cpu_after = {n: cpu_seconds(p) for n, p in servers.items()}
     threads_after = thread_cpu(pids["a"])
     a_voice.terminate()
     time.sleep(1.0)
@@ -322,7 +335,12 @@ def scenario(a, b, args, out):
     heard = b.udp_counters()["InDatagrams"] - heard_before["InDatagrams"]
     log("over %.1f s A sent %d datagrams, B received %d (%.2f per second)" % (span, sent, heard, heard / span))
     per_minute = {n: (cpu_after[n] - cpu_before[n]) / span * 60 for n in pids}
-    figures["call"] = {"span_s": span, "cpu_s_per_min": per_minute, "rss_kib": {n: rss_kib(p) for n, p in pids.items()}}
+    # What the call costs the sound server (all its clients: Kavelo, the voice feed, any keep-alives).
+    server_per_minute = {n: (server_cpu_after[n] - server_cpu_before[n]) / span * 60 for n in servers}
+    figures["call"] = {"span_s": span, "cpu_s_per_min": per_minute, "sound_server_cpu_s_per_min": server_per_minute,
+                       "rss_kib": {n: rss_kib(p) for n, p in pids.items()}}
+    log("sound servers over the same span: CPU per minute A %.3f s, B %.3f s"
+        % (server_per_minute["a"], server_per_minute["b"]))
     log("full-duplex call, %.1f s measured: CPU per minute of call A %.3f s, B %.3f s (goal <= 0.3); RSS A %.1f MB, B %.1f MB"
         % (span, per_minute["a"], per_minute["b"], figures["call"]["rss_kib"]["a"] / 1024,
            figures["call"]["rss_kib"]["b"] / 1024))

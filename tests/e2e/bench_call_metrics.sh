@@ -142,11 +142,16 @@ PA
     sleep 0.1
   done
   PULSE_SERVER=$pulse pactl info >/dev/null 2>&1 || fail "the PulseAudio server of host $h does not answer"
-  # An idle null sink renders in 2-second blocks: one quiet stream on each keeps it awake.
-  for sink in speaker micfeed; do
-    in_ns "$h" PULSE_SERVER="$pulse" pacat --playback --device="$sink" --latency-msec="${KAVELO_BENCH_KEEPALIVE_MS:-20}" \
-      --raw --format=s16le --rate=8000 --channels=1 </dev/zero >/dev/null 2>&1 &
-  done
+  # An idle null sink renders in 2-second blocks: one quiet stream on each keeps it
+  # awake, at the pace of a busy desktop's sound card. KAVELO_BENCH_KEEPALIVE_MS=0
+  # leaves them out: each sink then runs at the pace its clients (Kavelo among them) ask for.
+  local keepalive_ms=${KAVELO_BENCH_KEEPALIVE_MS:-20}
+  if [ "$keepalive_ms" != 0 ]; then
+    for sink in speaker micfeed; do
+      in_ns "$h" PULSE_SERVER="$pulse" pacat --playback --device="$sink" --latency-msec="$keepalive_ms" \
+        --raw --format=s16le --rate=8000 --channels=1 </dev/zero >/dev/null 2>&1 &
+    done
+  fi
 
   # X display; Xvfb picks a free display number and writes it once it accepts clients.
   : >"$dir/display"
