@@ -4,15 +4,9 @@
 #
 #   bench_call_metrics.sh KAVELO_BINARY BARE_WINDOW_BINARY PHONE_WAV [OUTPUT_DIR]
 #
-# Three hosts, each a network namespace on one private test bridge:
-#   A 10.231.7.1 (caller), B 10.231.7.2 (callee), C 10.231.7.3 (rings B during the call).
-# Every host gets its own headless PulseAudio server (null sinks "speaker" and
-# "micfeed", remap source "mic"), its own Xvfb display, D-Bus session bus and
-# accessibility bus, its own home and program folder. The Python driver then runs
-# one Kavelo per host and works it through its windows over the accessibility bus.
-#
-# Anything that cannot be set up is a failure (exit 1), never a skip. Everything
-# started here is stopped again on exit, also after a failure.
+# Two hosts on one private bridge (namespaced_hosts.sh): A 10.231.9.1, B 10.231.9.2.
+# KAVELO_BENCH_KEEPALIVE_MS: period of the quiet stream kept on each virtual sink
+# (20, as a busy desktop's sound card; 0: none, each sink runs at its clients' pace).
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -21,180 +15,14 @@ kavelo=${1:?$usage}
 bare=${2:?$usage}
 phone_wav=${3:?$usage}
 out_dir=${4:-}
+keepalive_ms=${KAVELO_BENCH_KEEPALIVE_MS:-20}
+# shellcheck source=namespaced_hosts.sh
+. "$here/namespaced_hosts.sh"
 
-fail() {
-  echo "bench: FAILED: $*" >&2
-  exit 1
-}
-
-[ -x "$kavelo" ] || fail "no Kavelo program at $kavelo"
+hosts_prepare bench
 [ -x "$bare" ] || fail "no bare window program at $bare"
 bare=$(realpath "$bare")
-[ -f "$phone_wav" ] || fail "no ring sound at $phone_wav"
-# Each program runs in its own program folder.
-kavelo=$(realpath "$kavelo")
-[ "$(id -u)" -eq 0 ] || fail "network namespaces need root (run as root)"
-for tool in ip Xvfb dbus-daemon pulseaudio pactl pacat paplay parecord espeak-ng sox import xdotool xprop; do
-  command -v "$tool" >/dev/null 2>&1 || fail "missing tool '$tool' (scripts/install-deps.sh installs it)"
-done
-spi_launcher=""
-for candidate in /usr/libexec/at-spi-bus-launcher /usr/lib/at-spi2-core/at-spi-bus-launcher; do
-  [ -x "$candidate" ] && spi_launcher=$candidate && break
-done
-[ -n "$spi_launcher" ] || fail "missing at-spi-bus-launcher (package at-spi2-core)"
-/usr/bin/python3 -c 'import pyatspi, numpy' 2>/dev/null || fail "Debian python3 needs pyatspi and numpy (python3-pyatspi, python3-numpy)"
-
-work=$(mktemp -d /tmp/kavelo-bench.XXXXXX)
-chmod 755 "$work"
-[ -n "$out_dir" ] || out_dir="$work/out"
-mkdir -p "$out_dir"
-rm -rf "$out_dir"/*.png "$out_dir"/*.wav "$out_dir"/logs-*
-tag="kvb$$"
-switch="${tag}sw"
-hosts=(a b)
-declare -A address=([a]=10.231.9.1 [b]=10.231.9.2)
-
-cleanup() {
-  local rc=$?
-  set +e
-  for h in "${hosts[@]}"; do
-    local ns="${tag}$h"
-    ip netns list 2>/dev/null | grep -qw "$ns" || continue
-    # Everything of a host runs inside its namespace: those are exactly our processes.
-    local pids
-    pids=$(ip netns pids "$ns" 2>/dev/null)
-    [ -n "$pids" ] && kill $pids 2>/dev/null
-    for _ in $(seq 30); do
-      [ -z "$(ip netns pids "$ns" 2>/dev/null)" ] && break
-      sleep 0.1
-    done
-    pids=$(ip netns pids "$ns" 2>/dev/null)
-    [ -n "$pids" ] && kill -9 $pids 2>/dev/null
-    ip netns del "$ns" 2>/dev/null
-  done
-  ip netns list 2>/dev/null | grep -qw "$switch" && ip netns del "$switch" 2>/dev/null
-  if [ "$rc" -ne 0 ]; then
-    for h in "${hosts[@]}"; do
-      for log in "$work/$h"/kavelo.log "$work/$h"/agent.log "$work/$h"/*-start.log "$work/$h"/xvfb.log; do
-        [ -s "$log" ] || continue
-        echo "---- host $h: $(basename "$log") (last lines) ----" >&2
-        tail -n 15 "$log" >&2
-      done
-    done
-    for h in "${hosts[@]}"; do
-      mkdir -p "$out_dir/logs-$h" && cp "$work/$h"/*.log "$out_dir/logs-$h/" 2>/dev/null
-    done
-    echo "bench: screenshots, recordings and each host's logs (logs-*) kept in $out_dir" >&2
-  fi
-  case "$out_dir" in "$work"/*) [ "$rc" -eq 0 ] && rm -rf "$work" ;; *) rm -rf "$work" ;; esac
-  exit "$rc"
-}
-trap cleanup EXIT
-trap 'exit 1' INT TERM
-
-# Runs a command on host $1 with a clean environment: nothing of the calling
-# session (its sound server, display or buses) leaks into a host.
-in_ns() {
-  local h=$1
-  shift
-  ip netns exec "${tag}$h" env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 "$@"
-}
-
-# --- network: one bridge in a switch namespace, one veth pair per host ----------
-ip netns add "$switch" || fail "cannot create network namespace $switch"
-ip -n "$switch" link add br0 type bridge || fail "cannot create the test bridge"
-ip -n "$switch" link set br0 up
-ip -n "$switch" link set lo up
-for h in "${hosts[@]}"; do
-  ns="${tag}$h"
-  ip netns add "$ns" || fail "cannot create network namespace $ns"
-  ip link add "${tag}$h" netns "$ns" type veth peer name "p$h" netns "$switch" ||
-    fail "cannot create the veth pair of host $h"
-  ip -n "$ns" link set "${tag}$h" name eth0
-  ip -n "$ns" addr add "${address[$h]}/24" dev eth0
-  ip -n "$ns" link set eth0 up
-  ip -n "$ns" link set lo up
-  ip -n "$switch" link set "p$h" master br0
-  ip -n "$switch" link set "p$h" up
-done
-# --- per-host servers -----------------------------------------------------------
-start_host() {
-  local h=$1
-  local dir="$work/$h"
-  mkdir -p "$dir/runtime/pulse" "$dir/home" "$dir/config" "$dir/program"
-  chmod 700 "$dir/runtime"
-  local pulse="unix:$dir/runtime/pulse/native"
-
-  # Sound server: a virtual speaker and a virtual microphone fed through "micfeed".
-  cat >"$dir/test.pa" <<PA
-load-module module-native-protocol-unix auth-anonymous=1 socket=$dir/runtime/pulse/native
-load-module module-null-sink sink_name=speaker
-load-module module-null-sink sink_name=micfeed
-load-module module-remap-source source_name=mic master=micfeed.monitor
-set-default-sink speaker
-set-default-source mic
-PA
-  in_ns "$h" HOME="$dir/home" XDG_RUNTIME_DIR="$dir/runtime" \
-    pulseaudio -D -n --exit-idle-time=-1 --log-target=file:"$dir/pulse.log" -F "$dir/test.pa" \
-    2>"$dir/pulse-start.log" || fail "the PulseAudio server of host $h did not start"
-  for _ in $(seq 50); do
-    PULSE_SERVER=$pulse pactl info >/dev/null 2>&1 && break
-    sleep 0.1
-  done
-  PULSE_SERVER=$pulse pactl info >/dev/null 2>&1 || fail "the PulseAudio server of host $h does not answer"
-  # An idle null sink renders in 2-second blocks: one quiet stream on each keeps it
-  # awake, at the pace of a busy desktop's sound card. KAVELO_BENCH_KEEPALIVE_MS=0
-  # leaves them out: each sink then runs at the pace its clients (Kavelo among them) ask for.
-  local keepalive_ms=${KAVELO_BENCH_KEEPALIVE_MS:-20}
-  if [ "$keepalive_ms" != 0 ]; then
-    for sink in speaker micfeed; do
-      in_ns "$h" PULSE_SERVER="$pulse" pacat --playback --device="$sink" --latency-msec="$keepalive_ms" \
-        --raw --format=s16le --rate=8000 --channels=1 </dev/zero >/dev/null 2>&1 &
-    done
-  fi
-
-  # X display; Xvfb picks a free display number and writes it once it accepts clients.
-  : >"$dir/display"
-  in_ns "$h" Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset \
-    3>"$dir/display" >"$dir/xvfb.log" 2>&1 &
-  local xvfb=$!
-  for _ in $(seq 100); do
-    [ -s "$dir/display" ] && break
-    kill -0 "$xvfb" 2>/dev/null || break
-    sleep 0.1
-  done
-  [ -s "$dir/display" ] || fail "the Xvfb display of host $h did not start"
-  local display=":$(tr -d '[:space:]' <"$dir/display")"
-
-  # Session bus and accessibility bus.
-  local bus="unix:path=$dir/runtime/bus"
-  in_ns "$h" HOME="$dir/home" XDG_RUNTIME_DIR="$dir/runtime" DISPLAY="$display" \
-    dbus-daemon --session --address="$bus" --nofork --nopidfile >"$dir/dbus.log" 2>&1 &
-  for _ in $(seq 50); do
-    [ -S "$dir/runtime/bus" ] && break
-    sleep 0.1
-  done
-  [ -S "$dir/runtime/bus" ] || fail "the D-Bus session bus of host $h did not start"
-  in_ns "$h" HOME="$dir/home" XDG_RUNTIME_DIR="$dir/runtime" DISPLAY="$display" \
-    DBUS_SESSION_BUS_ADDRESS="$bus" "$spi_launcher" --launch-immediately >"$dir/atspi.log" 2>&1 &
-
-  cp "$phone_wav" "$dir/program/Phone.wav"
-  cat >"$dir/env" <<ENV
-KAVELO_E2E_NS=${tag}$h
-KAVELO_E2E_ADDRESS=${address[$h]}
-DISPLAY=$display
-DBUS_SESSION_BUS_ADDRESS=$bus
-XDG_RUNTIME_DIR=$dir/runtime
-PULSE_SERVER=$pulse
-HOME=$dir/home
-XDG_CONFIG_HOME=$dir/config
-PROGRAM_FOLDER=$dir/program
-ENV
-}
-
-for h in "${hosts[@]}"; do
-  start_host "$h"
-done
+hosts_setup "kvb$$" a=10.231.9.1 b=10.231.9.2
 
 printf 'Bob|%s\r\n' "${address[b]}" >"$work/a/program/contacts.vip"
 printf 'Alice|%s\r\n' "${address[a]}" >"$work/b/program/contacts.vip"

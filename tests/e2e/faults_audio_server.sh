@@ -12,22 +12,10 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 kavelo=${1:?usage: faults_audio_server.sh KAVELO_BINARY PHONE_WAV [OUTPUT_DIR]}
 phone_wav=${2:?usage: faults_audio_server.sh KAVELO_BINARY PHONE_WAV [OUTPUT_DIR]}
 out_dir=${3:-}
-# shellcheck source=faults_hosts.sh
-. "$here/faults_hosts.sh"
+# shellcheck source=namespaced_hosts.sh
+. "$here/namespaced_hosts.sh"
 
-[ -x "$kavelo" ] || fail "no Kavelo program at $kavelo"
-[ -f "$phone_wav" ] || fail "no ring sound at $phone_wav"
-kavelo=$(realpath "$kavelo")
-faults_require
+hosts_prepare faults
 
-work=$(mktemp -d /tmp/kavelo-faults.XXXXXX)
-chmod 755 "$work"
-[ -n "$out_dir" ] || out_dir="$work/out"
-mkdir -p "$out_dir"
-hosts=()
-tag="kvfas$$"
-trap faults_cleanup EXIT
-trap 'exit 1' INT TERM
-
-faults_setup "$tag" a=10.232.5.1 b=10.232.5.2 c=10.232.5.3
+hosts_setup "kvfas$$" a=10.232.5.1 b=10.232.5.2 c=10.232.5.3
 /usr/bin/python3 "$here/faults_audio_server.py" --kavelo "$kavelo" --work "$work" --out "$out_dir"

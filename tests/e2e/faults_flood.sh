@@ -13,25 +13,13 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 kavelo=${1:?usage: faults_flood.sh KAVELO_BINARY PHONE_WAV [OUTPUT_DIR]}
 phone_wav=${2:?usage: faults_flood.sh KAVELO_BINARY PHONE_WAV [OUTPUT_DIR]}
 out_dir=${3:-}
-# shellcheck source=faults_hosts.sh
-. "$here/faults_hosts.sh"
+# shellcheck source=namespaced_hosts.sh
+. "$here/namespaced_hosts.sh"
 
-[ -x "$kavelo" ] || fail "no Kavelo program at $kavelo"
-[ -f "$phone_wav" ] || fail "no ring sound at $phone_wav"
-kavelo=$(realpath "$kavelo")
-faults_require
-
-work=$(mktemp -d /tmp/kavelo-flood.XXXXXX)
-chmod 755 "$work"
-[ -n "$out_dir" ] || out_dir="$work/out"
-mkdir -p "$out_dir"
-hosts=()
-tag="kvffl$$"
-trap faults_cleanup EXIT
-trap 'exit 1' INT TERM
+hosts_prepare flood
 
 bare_hosts="c"
-faults_setup "$tag" a=10.232.7.1 b=10.232.7.2 c=10.232.7.3
+hosts_setup "kvffl$$" a=10.232.7.1 b=10.232.7.2 c=10.232.7.3
 
 # C's 1 000 flood addresses.
 /usr/bin/python3 - "$work/flood-addresses" <<'PY'
