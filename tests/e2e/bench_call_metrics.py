@@ -27,7 +27,7 @@ import numpy
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
-from two_host_call import MAIN_CAPTION, Host, TestFailure, check  # noqa: E402
+from two_host_call import MAIN_CAPTION, Host, check, run_scenario  # noqa: E402
 
 RATE = 8000
 CHUNK = 160  # 20 ms
@@ -385,18 +385,7 @@ def main():
     parser.add_argument("--latency", type=float, default=float(os.environ.get("KAVELO_BENCH_LATENCY_S", "40")))
     args = parser.parse_args()
     a, b = (Host(name, args.work, args.out, args.kavelo) for name in args.hosts)
-    try:
-        scenario(a, b, args, args.out)
-    except (TestFailure, subprocess.TimeoutExpired, OSError, RuntimeError) as error:
-        print("bench: FAILED: %s" % error, file=sys.stderr, flush=True)
-        return 1
-    finally:
-        for host in (a, b):
-            for process in (host.agent, host.program):
-                if process is not None and process.poll() is None:
-                    process.terminate()
-    return 0
-
+    return run_scenario("bench", (a, b), lambda: scenario(a, b, args, args.out), errors=(RuntimeError,))
 
 if __name__ == "__main__":
     sys.exit(main())

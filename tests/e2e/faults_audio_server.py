@@ -13,13 +13,12 @@ A and C have one each.
 import argparse
 import os
 import signal
-import subprocess
 import sys
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
-from two_host_call import Host, TestFailure, check, end_all_by_signal, log, make_speech  # noqa: E402
+from two_host_call import Host, check, end_all_by_signal, log, make_speech, run_scenario  # noqa: E402
 
 NO_DEVICE_IN = "WaveIn-Open The specified resource does not exist."
 NO_DEVICE_OUT = "WaveOut-Write The specified resource does not exist."
@@ -132,20 +131,7 @@ def main():
     a, b, c = (Host(name, args.work, args.out, args.kavelo) for name in ("a", "b", "c"))
     # B's sound server is a socket that nobody serves.
     b.env["PULSE_SERVER"] = "unix:" + os.path.join(args.work, "b", "no-server", "native")
-    started = time.monotonic()
-    try:
-        scenario(a, b, c, args.work, args.out)
-    except (TestFailure, subprocess.TimeoutExpired, OSError) as error:
-        print("faults: FAILED: %s" % error, file=sys.stderr, flush=True)
-        return 1
-    finally:
-        for host in (a, b, c):
-            for process in (host.agent, host.program):
-                if process is not None and process.poll() is None:
-                    process.terminate()
-    log("PASSED in %.1f s" % (time.monotonic() - started))
-    return 0
-
+    return run_scenario("faults", (a, b, c), lambda: scenario(a, b, c, args.work, args.out))
 
 if __name__ == "__main__":
     sys.exit(main())

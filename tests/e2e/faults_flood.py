@@ -23,8 +23,8 @@ import numpy
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
-from two_host_call import (Host, SpeakerRecording, TestFailure, check, end_all_by_signal, log, make_speech,  # noqa: E402
-                           RATE)
+from two_host_call import (Host, SpeakerRecording, check, end_all_by_signal, log, make_speech,  # noqa: E402
+                           RATE, run_scenario)
 
 FLOOD_FIRST = "10.232.8.0"
 FLOOD_COUNT = 1000
@@ -102,7 +102,6 @@ def scenario(a, b, c_ns, out):
     while time.monotonic() < talking_until - 6:
         keep_talking()
         time.sleep(0.2)
-    recorded_until = time.monotonic()
     samples = heard.stop()
     for feeder in feeders:
         feeder.wait(timeout=30)
@@ -167,20 +166,7 @@ def main():
     parser.add_argument("--sender-ns", required=True)
     args = parser.parse_args()
     a, b = (Host(name, args.work, args.out, args.kavelo) for name in ("a", "b"))
-    started = time.monotonic()
-    try:
-        scenario(a, b, args.sender_ns, args.out)
-    except (TestFailure, subprocess.TimeoutExpired, OSError, ValueError) as error:
-        print("faults: FAILED: %s" % error, file=sys.stderr, flush=True)
-        return 1
-    finally:
-        for host in (a, b):
-            for process in (host.agent, host.program):
-                if process is not None and process.poll() is None:
-                    process.terminate()
-    log("PASSED in %.1f s" % (time.monotonic() - started))
-    return 0
-
+    return run_scenario("faults", (a, b), lambda: scenario(a, b, args.sender_ns, args.out), errors=(ValueError,))
 
 if __name__ == "__main__":
     sys.exit(main())

@@ -10,13 +10,12 @@ quarter of a shorter run) to the last.
 
 import argparse
 import os
-import subprocess
 import sys
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
-from two_host_call import Host, SpeakerRecording, TestFailure, check, log, make_speech, rms  # noqa: E402
+from two_host_call import Host, SpeakerRecording, TestFailure, check, log, make_speech, rms, run_scenario  # noqa: E402
 
 
 def rss_kib(pid):
@@ -93,20 +92,7 @@ def main():
     parser.add_argument("--allowed-kib", type=int, default=2048)
     args = parser.parse_args()
     a, b = (Host(name, args.work, args.out, args.kavelo) for name in ("a", "b"))
-    started = time.monotonic()
-    try:
-        scenario(a, b, args.out, args.minutes, args.interval, args.allowed_kib)
-    except (TestFailure, subprocess.TimeoutExpired, OSError) as error:
-        print("soak: FAILED: %s" % error, file=sys.stderr, flush=True)
-        return 1
-    finally:
-        for host in (a, b):
-            for process in (host.agent, host.program):
-                if process is not None and process.poll() is None:
-                    process.terminate()
-    log("PASSED in %.1f s" % (time.monotonic() - started))
-    return 0
-
+    return run_scenario("soak", (a, b), lambda: scenario(a, b, args.out, args.minutes, args.interval, args.allowed_kib))
 
 if __name__ == "__main__":
     sys.exit(main())

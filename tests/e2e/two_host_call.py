@@ -11,7 +11,6 @@ import argparse
 import json
 import os
 import select
-import shutil
 import signal
 import subprocess
 import sys
@@ -265,6 +264,25 @@ class SpeakerRecording:
         return samples
 
 
+def run_scenario(label, hosts, run, errors=()):
+    """Runs `run()`: exit code 0 when it returns, 1 with "LABEL: FAILED: why" when it
+    raises a test failure, a timeout, an OSError or one of `errors`. Whatever the
+    outcome, every program and agent still running on `hosts` is stopped."""
+    started = time.monotonic()
+    try:
+        run()
+    except (TestFailure, subprocess.TimeoutExpired, OSError) + tuple(errors) as error:
+        print("%s: FAILED: %s" % (label, error), file=sys.stderr, flush=True)
+        return 1
+    finally:
+        for host in hosts:
+            for process in (host.agent, host.program):
+                if process is not None and process.poll() is None:
+                    process.terminate()
+    print("%s: PASSED in %.1f s" % (label, time.monotonic() - started), flush=True)
+    return 0
+
+
 def end_all_by_signal(hosts):
     for host in hosts:
         host.agent.terminate()
@@ -511,20 +529,7 @@ def main():
     parser.add_argument("--hosts", nargs=3, required=True)
     args = parser.parse_args()
     a, b, c = (Host(name, args.work, args.out, args.kavelo) for name in args.hosts)
-    started = time.monotonic()
-    try:
-        scenario(a, b, c, args.out)
-    except (TestFailure, subprocess.TimeoutExpired, OSError) as error:
-        print("e2e: FAILED: %s" % error, file=sys.stderr, flush=True)
-        return 1
-    finally:
-        for host in (a, b, c):
-            for process in (host.agent, host.program):
-                if process is not None and process.poll() is None:
-                    process.terminate()
-    log("PASSED in %.1f s" % (time.monotonic() - started))
-    return 0
-
+    return run_scenario("e2e", (a, b, c), lambda: scenario(a, b, c, args.out))
 
 if __name__ == "__main__":
     sys.exit(main())
