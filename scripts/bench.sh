@@ -7,8 +7,8 @@
 # Environment: KAVELO_BENCH_CALL_S (CPU span of the call, 60), KAVELO_BENCH_LATENCY_S
 # (click train, 40), KAVELO_BENCH_IDLE_S (idle span,
 # 30), KAVELO_BENCH_RUNS (start-up runs, 7), KAVELO_BENCH_KEEPALIVE_MS (period of
-# the quiet stream that keeps each virtual sink awake, 20), KAVELO_BENCH_OUT (where
-# the call's recordings and JSON go).
+# the quiet stream that keeps each virtual sink awake, 20; 0: none), KAVELO_BENCH_OUT
+# (where the call's recordings and JSON go).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build-bench}
@@ -51,7 +51,8 @@ python3 - "$out/call-metrics.json" "$gsm_minute" <<'PY'
 import json, sys
 m = json.load(open(sys.argv[1]))
 cpu = m["call"]["cpu_s_per_min"]
-print("call CPU per minute: Kavelo A %.3f s, B %.3f s; libgsm alone %.3f s (goal <= 0.3)"
-      % (cpu["a"], cpu["b"], float(sys.argv[2])))
+server = m["call"]["sound_server_cpu_s_per_min"]
+print("call CPU per minute: Kavelo A %.3f s, B %.3f s; libgsm alone %.3f s (goal <= 0.3);"
+      " sound servers A %.3f s, B %.3f s" % (cpu["a"], cpu["b"], float(sys.argv[2]), server["a"], server["b"]))
 PY
 echo "=== load after: $(cut -d' ' -f1-3 /proc/loadavg); results in $out"
