@@ -76,16 +76,6 @@ def rss_kib(pid):
     return 0
 
 
-def sound_server_pid(host):
-    """The host's PulseAudio server: the one started with that host's own configuration."""
-    config = os.path.join(host.dir, "test.pa")
-    found = subprocess.run(["pgrep", "-f", "pulseaudio.*-F %s" % config], capture_output=True, text=True)
-    pids = [int(p) for p in found.stdout.split()]
-    if len(pids) != 1:
-        raise RuntimeError("host %s: expected one sound server, found %r" % (host.name, pids))
-    return pids[0]
-
-
 def kavelo_pid(host):
     """The Kavelo process itself (the Popen runs it through `ip netns exec`, which execs it)."""
     return host.program.pid
@@ -307,7 +297,7 @@ def scenario(a, b, args, out):
     time.sleep(1.0)
     sent_before, heard_before = a.udp_counters(), b.udp_counters()
     threads_before = thread_cpu(pids["a"])
-    servers = {h.name: sound_server_pid(h) for h in (a, b)}
+    servers = {h.name: h.sound_server_pid() for h in (a, b)}
     cpu_before = {n: cpu_seconds(p) for n, p in pids.items()}
     server_cpu_before = {n: cpu_seconds(p) for n, p in servers.items()}
     span_start = time.monotonic()
@@ -385,7 +375,8 @@ def main():
     parser.add_argument("--latency", type=float, default=float(os.environ.get("KAVELO_BENCH_LATENCY_S", "40")))
     args = parser.parse_args()
     a, b = (Host(name, args.work, args.out, args.kavelo) for name in args.hosts)
-    return run_scenario("bench", (a, b), lambda: scenario(a, b, args, args.out), errors=(RuntimeError,))
+    return run_scenario("bench", (a, b), lambda: scenario(a, b, args, args.out), errors=(RuntimeError, ValueError))
+
 
 if __name__ == "__main__":
     sys.exit(main())

@@ -86,8 +86,7 @@ def scenario(a, b, c, work, out):
     speech = make_speech(out)
     feeder = a.pulse("paplay", "-d", "micfeed", speech)
     time.sleep(2.0)
-    with open(os.path.join(work, "c", "runtime", "pulse", "pid")) as f:
-        server = int(f.read().strip())
+    server = c.sound_server_pid()
     os.kill(server, signal.SIGKILL)
     killed = time.monotonic()
     log("C's sound server (pid %d) killed in the call" % server)
@@ -132,6 +131,7 @@ def main():
     # B's sound server is a socket that nobody serves.
     b.env["PULSE_SERVER"] = "unix:" + os.path.join(args.work, "b", "no-server", "native")
     return run_scenario("faults", (a, b, c), lambda: scenario(a, b, c, args.work, args.out))
+
 
 if __name__ == "__main__":
     sys.exit(main())

@@ -168,5 +168,6 @@ def main():
     a, b = (Host(name, args.work, args.out, args.kavelo) for name in ("a", "b"))
     return run_scenario("faults", (a, b), lambda: scenario(a, b, args.sender_ns, args.out), errors=(ValueError,))
 
+
 if __name__ == "__main__":
     sys.exit(main())

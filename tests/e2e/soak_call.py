@@ -94,5 +94,6 @@ def main():
     a, b = (Host(name, args.work, args.out, args.kavelo) for name in ("a", "b"))
     return run_scenario("soak", (a, b), lambda: scenario(a, b, args.out, args.minutes, args.interval, args.allowed_kib))
 
+
 if __name__ == "__main__":
     sys.exit(main())

@@ -216,6 +216,11 @@ class Host:
     def pulse(self, *args, **kwargs):
         return subprocess.Popen(list(args), env=self.env, **kwargs)
 
+    def sound_server_pid(self):
+        """The host's PulseAudio server, from the pid file it writes in the host's runtime folder."""
+        with open(os.path.join(self.vars["XDG_RUNTIME_DIR"], "pulse", "pid")) as f:
+            return int(f.read().strip())
+
 
 class CaptionWatch(threading.Thread):
     """Notes every caption a host's main window shows, however briefly, while it runs.
@@ -530,6 +535,7 @@ def main():
     args = parser.parse_args()
     a, b, c = (Host(name, args.work, args.out, args.kavelo) for name in args.hosts)
     return run_scenario("e2e", (a, b, c), lambda: scenario(a, b, c, args.out))
+
 
 if __name__ == "__main__":
     sys.exit(main())
