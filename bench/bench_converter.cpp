@@ -1,7 +1,7 @@
 // How fast the converter codes the call's audio, next to libgsm called directly on
 // the same quarter-second buffers. The counter "audio_s_per_cpu_s" is seconds of
 // audio coded per CPU-second (1 = real time).
-#include "audio/ACMConvertor.h"
+#include "audio/GsmConverter.h"
 #include "platform/GsmCompressionManager.h"
 
 #include <benchmark/benchmark.h>
@@ -45,7 +45,7 @@ const std::vector<std::uint8_t>& audio()
     return samples;
 }
 
-void setCallFormats(TACMConvertor& convertor)
+void setCallFormats(GsmConverter& convertor)
 {
     WaveFormat& in = convertor.ACMFormatIn();
     in = WaveFormat{};
@@ -76,7 +76,7 @@ void reportAudioRate(benchmark::State& state)
 // The call's path: copy a captured buffer in, Convert, take the 390 bytes.
 void BM_Converter(benchmark::State& state)
 {
-    TACMConvertor convertor(nullptr, std::make_shared<GsmCompressionManager>());
+    GsmConverter convertor(nullptr, std::make_shared<GsmCompressionManager>());
     setCallFormats(convertor);
     convertor.setInputBufferSize(kBufferBytes);
     convertor.setActive(true);

@@ -2,7 +2,7 @@
 // on loopback, through the event loop and OnDataReceived, next to a bare
 // recvfrom loop over a plain socket pair. Prints the ratio of the two.
 
-#include "net/NMUDP.h"
+#include "net/UdpEndpoint.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -18,8 +18,8 @@
 
 namespace {
 
-using kavelo::TComponent;
-using kavelo::TNMUDP;
+using kavelo::Component;
+using kavelo::UdpEndpoint;
 
 // A batch stays well inside the receive queue, so loopback loses nothing.
 constexpr int kBatch = 32;
@@ -46,7 +46,7 @@ public:
         receiver_.setLocalPort(kEndpointPort);
         sender_.RemoteHost = QStringLiteral("127.0.0.1");
         sender_.RemotePort = kEndpointPort;
-        receiver_.OnDataReceived = [this](TComponent*, int, const QString&, int) {
+        receiver_.OnDataReceived = [this](Component*, int, const QString&, int) {
             int length = 0;
             receiver_.ReadDatagram(in_, length);
             benchmark::DoNotOptimize(length);
@@ -72,11 +72,11 @@ public:
     }
 
 private:
-    TNMUDP receiver_{nullptr};
-    TNMUDP sender_{nullptr};
+    UdpEndpoint receiver_{nullptr};
+    UdpEndpoint sender_{nullptr};
     QTimer heartbeat_;
     std::array<char, kDatagramSize> out_{};
-    std::array<char, TNMUDP::kReceiveBufferSize> in_{};
+    std::array<char, UdpEndpoint::kReceiveBufferSize> in_{};
     long received_ = 0;
 };
 
@@ -123,7 +123,7 @@ private:
     sockaddr_in to_;
     bool bound_ = false;
     std::array<char, kDatagramSize> out_{};
-    std::array<char, TNMUDP::kReceiveBufferSize> in_{};
+    std::array<char, UdpEndpoint::kReceiveBufferSize> in_{};
 };
 
 template <class Pair>

@@ -1,8 +1,8 @@
 // Stored component data: the reader must reject or apply any bytes without
 // overrunning a record, whatever the blocks' length fields say.
-#include "audio/ACMConvertor.h"
-#include "audio/ACMIn.h"
-#include "audio/ACMOut.h"
+#include "audio/GsmConverter.h"
+#include "audio/AudioCapture.h"
+#include "audio/AudioPlayback.h"
 #include "platform/ComponentData.h"
 #include "platform/Exception.h"
 
@@ -17,12 +17,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static QCoreApplication app(argc, argv);
     static QObject owner;
     static auto* convertor = [] {
-        auto* c = new kavelo::TACMConvertor(&owner);
-        c->setObjectName(QStringLiteral("ACMConvertor1"));
-        auto* in = new kavelo::TACMIn(&owner);
-        in->setObjectName(QStringLiteral("ACMIn1"));
-        auto* out = new kavelo::TACMOut(&owner);
-        out->setObjectName(QStringLiteral("ACMOut1"));
+        auto* c = new kavelo::GsmConverter(&owner);
+        c->setObjectName(QStringLiteral("converter"));
+        auto* in = new kavelo::AudioCapture(&owner);
+        in->setObjectName(QStringLiteral("capture"));
+        auto* out = new kavelo::AudioPlayback(&owner);
+        out->setObjectName(QStringLiteral("playback"));
         return c;
     }();
     try {

@@ -1,17 +1,17 @@
 // A received datagram through classification and the main window's dispatch.
 // The first byte picks the sender (the current peer or one of a few others) and
 // the call state; the rest is the datagram.
-#include "app/DatagramProtocol.h"
-#include "app/Unit1.h"
-#include "audio/ACMOut.h"
-#include "net/NMUDP.h"
+#include "net/DatagramProtocol.h"
+#include "app/MainWindow.h"
+#include "audio/AudioPlayback.h"
+#include "net/UdpEndpoint.h"
 #include "platform/Guarded.h"
 #include "platform/MessageBox.h"
 #include "support/FakeAudioBackend.h"
-#include "windows/Unit2.h"
-#include "windows/Unit3.h"
-#include "windows/Unit4.h"
-#include "windows/Unit5.h"
+#include "windows/ContactListWindow.h"
+#include "windows/MissedCallsWindow.h"
+#include "windows/RingAlertWindow.h"
+#include "windows/MessagesWindow.h"
 
 #include <QApplication>
 #include <QLineEdit>
@@ -40,11 +40,11 @@ struct Environment {
 };
 
 struct Program : Environment {
-    kavelo::TForm1 form1;
-    kavelo::TForm2 form2{form1};
-    kavelo::TForm3 form3;
-    kavelo::TForm4 form4{form1, form3};
-    kavelo::TForm5 form5{form1};
+    kavelo::MainWindow form1;
+    kavelo::ContactListWindow form2{form1};
+    kavelo::MissedCallsWindow form3;
+    kavelo::RingAlertWindow form4{form1, form3};
+    kavelo::MessagesWindow form5{form1};
 };
 
 } // namespace
@@ -66,9 +66,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         form.setSideWindows(&program.form2, &program.form3, &program.form4, &program.form5);
         // Nothing leaves loopback, nothing the run sends comes back in, and the
         // program's own ports stay free for a Kavelo or a test running meanwhile.
-        form.NMUDP1->RemotePort = 9;
-        form.NMUDP1->setLocalPort(0);
-        form.NMUDP2->setLocalPort(0);
+        form.sender->RemotePort = 9;
+        form.sender->setLocalPort(0);
+        form.receiver->setLocalPort(0);
     }
 
     const std::uint8_t selector = data[0];
@@ -79,9 +79,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Bit 7: be in a conversation with 127.0.0.1 first (as "Send RING" leaves it).
     if ((selector & 0x80) != 0 && form.currentPeer().isEmpty()) {
         form.setAddressField(QStringLiteral("127.0.0.1"));
-        form.SendMessage(kavelo::makeTextMessage("x"));
+        form.sendMessage(kavelo::makeTextMessage("x"));
     } else if ((selector & 0x80) == 0 && !form.currentPeer().isEmpty()) {
-        form.SpeedButton2->click();
+        form.silentButton->click();
     }
     const QString from = QStringLiteral("127.0.0.%1").arg(1 + (selector & 0x03));
     form.handleDatagram(from, datagram);
@@ -94,7 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (runs % 32 == 0)
         QCoreApplication::processEvents();
     if (runs % 256 == 0) {
-        program.form5.RichEdit1->clear();
+        program.form5.conversationPane->clear();
         program.audio->forgetHistory();
     }
     return 0;

@@ -1,4 +1,4 @@
-#include "app/Project1.h"
+#include "app/Application.h"
 
 int main(int argc, char** argv)
 {

@@ -19,7 +19,7 @@ constexpr int kBackgroundOffset = 48;
 
 } // namespace
 
-QByteArray chatFontRecord(const TChatFont& font, ColorValue background)
+QByteArray chatFontRecord(const ChatFont& font, ColorValue background)
 {
     QByteArray record(kChatFontRecordSize, '\0');
     const QByteArray name = toAnsi(font.name).left(kMaxFontNameLength);
@@ -33,10 +33,10 @@ QByteArray chatFontRecord(const TChatFont& font, ColorValue background)
     return record;
 }
 
-TChatFont chatFontFromRecord(QByteArrayView record)
+ChatFont chatFontFromRecord(QByteArrayView record)
 {
     Q_ASSERT(record.size() >= kChatFontRecordSize);
-    TChatFont font;
+    ChatFont font;
     const int length = std::min<int>(static_cast<unsigned char>(record[0]), kMaxFontNameLength);
     font.name = fromAnsi(record.sliced(kNameOffset, length));
     font.size = qFromLittleEndian<qint32>(record.data() + kSizeOffset);
@@ -59,7 +59,7 @@ std::optional<ChatSettings> readChatSettings(const QString& path)
     return ChatSettings{chatFontFromRecord(own), chatFontFromRecord(other)};
 }
 
-void writeChatSettings(const QString& path, const TChatFont& own, const TChatFont& other, ColorValue background)
+void writeChatSettings(const QString& path, const ChatFont& own, const ChatFont& other, ColorValue background)
 {
     QFile file(path);
     if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {

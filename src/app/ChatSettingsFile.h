@@ -13,13 +13,13 @@ namespace kavelo {
 // other's, each carrying the messages pane's background colour at offset 48.
 inline constexpr int kChatFontRecordSize = 52;
 
-QByteArray chatFontRecord(const TChatFont& font, ColorValue background);
+QByteArray chatFontRecord(const ChatFont& font, ColorValue background);
 // Reads one record; a name length above 32 is taken as 32.
-TChatFont chatFontFromRecord(QByteArrayView record);
+ChatFont chatFontFromRecord(QByteArrayView record);
 
 struct ChatSettings {
-    TChatFont own;
-    TChatFont other;  // its background colour is not used
+    ChatFont own;
+    ChatFont other;  // its background colour is not used
 };
 
 // Empty when app.txt cannot be opened for reading and writing (missing,
@@ -29,7 +29,7 @@ std::optional<ChatSettings> readChatSettings(const QString& path);
 
 // Creates or truncates app.txt and writes both records; raises Exception with
 // the system's description when it cannot.
-void writeChatSettings(const QString& path, const TChatFont& own, const TChatFont& other,
+void writeChatSettings(const QString& path, const ChatFont& own, const ChatFont& other,
                        ColorValue background);
 
 } // namespace kavelo

@@ -2,20 +2,20 @@
 
 namespace kavelo {
 
-TComponent::TComponent(QObject* owner) : QObject(owner) {}
+Component::Component(QObject* owner) : QObject(owner) {}
 
-TComponent::~TComponent() = default;
+Component::~Component() = default;
 
-void TComponent::setDesigning(bool designing)
+void Component::setDesigning(bool designing)
 {
     state_.setFlag(csDesigning, designing);
 }
 
-void TComponent::Loaded()
+void Component::Loaded()
 {
     state_.setFlag(csLoading, false);
 }
 
-void TComponent::DefineProperties(Filer&) {}
+void Component::DefineProperties(Filer&) {}
 
 } // namespace kavelo

@@ -22,7 +22,7 @@ public:
 
 // Base of every non-visual component: an owner (the QObject parent), state flags,
 // and the hooks through which stored design-time values reach it.
-class TComponent : public QObject {
+class Component : public QObject {
     Q_OBJECT
 public:
     enum StateFlag {
@@ -32,8 +32,8 @@ public:
     };
     Q_DECLARE_FLAGS(ComponentState, StateFlag)
 
-    explicit TComponent(QObject* owner);
-    ~TComponent() override;
+    explicit Component(QObject* owner);
+    ~Component() override;
 
     QObject* Owner() const { return parent(); }
     ComponentState componentState() const { return state_; }
@@ -57,6 +57,6 @@ private:
     ComponentState state_;
 };
 
-Q_DECLARE_OPERATORS_FOR_FLAGS(TComponent::ComponentState)
+Q_DECLARE_OPERATORS_FOR_FLAGS(Component::ComponentState)
 
 } // namespace kavelo

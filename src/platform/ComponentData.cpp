@@ -85,7 +85,7 @@ class Parser {
 public:
     explicit Parser(QByteArrayView data) : lines_(data.toByteArray().split('\n')) {}
 
-    void parse(QObject* owner, QList<TComponent*>& loaded)
+    void parse(QObject* owner, QList<Component*>& loaded)
     {
         while (auto line = nextLine()) {
             if (!line->startsWith("object "))
@@ -112,14 +112,14 @@ private:
         return std::nullopt;
     }
 
-    void parseObject(QObject* owner, const QByteArray& header, QList<TComponent*>& loaded)
+    void parseObject(QObject* owner, const QByteArray& header, QList<Component*>& loaded)
     {
         const qsizetype colon = header.indexOf(':');
         if (colon <= 0)
             fail(QStringLiteral("'name: class' expected"));
         const QString name = QString::fromUtf8(header.left(colon).trimmed());
         const QString className = QString::fromUtf8(header.mid(colon + 1).trimmed());
-        auto* component = owner->findChild<TComponent*>(name, Qt::FindDirectChildrenOnly);
+        auto* component = owner->findChild<Component*>(name, Qt::FindDirectChildrenOnly);
         if (component == nullptr)
             fail(QStringLiteral("component %1 does not exist").arg(name));
         if (shortClassName(component) != className)
@@ -232,7 +232,7 @@ private:
         return QByteArray::fromHex(hex);
     }
 
-    void setProperty(TComponent* component, const QString& name, const QString& property,
+    void setProperty(Component* component, const QString& name, const QString& property,
                      const Value& value)
     {
         const QMetaObject* meta = component->metaObject();
@@ -258,10 +258,10 @@ private:
 
 } // namespace
 
-QByteArray writeComponentData(const QList<TComponent*>& components)
+QByteArray writeComponentData(const QList<Component*>& components)
 {
     QByteArray out;
-    for (TComponent* component : components) {
+    for (Component* component : components) {
         out += "object " + component->objectName().toUtf8() + ": " + shortClassName(component).toUtf8() + "\n";
         const QMetaObject* meta = component->metaObject();
         for (int i = QObject::staticMetaObject.propertyCount(); i < meta->propertyCount(); ++i) {
@@ -289,16 +289,16 @@ QByteArray writeComponentData(const QList<TComponent*>& components)
 
 void readComponentData(QObject* owner, QByteArrayView data)
 {
-    QList<TComponent*> loaded;
+    QList<Component*> loaded;
     Parser parser(data);
     try {
         parser.parse(owner, loaded);
     } catch (...) {
-        for (TComponent* component : loaded)
-            component->TComponent::Loaded();
+        for (Component* component : loaded)
+            component->Component::Loaded();
         throw;
     }
-    for (TComponent* component : loaded)
+    for (Component* component : loaded)
         component->Loaded();
 }
 

@@ -15,19 +15,19 @@ struct SndfileCloser {
 
 } // namespace
 
-TMediaPlayer::TMediaPlayer(QObject* owner, std::shared_ptr<AudioBackend> backend)
+MediaPlayer::MediaPlayer(QObject* owner, std::shared_ptr<AudioBackend> backend)
     : QObject(owner),
       backend_(std::move(backend)),
       notifications_([this](const NotificationMessage& m) { handleMessage(m); })
 {
 }
 
-TMediaPlayer::~TMediaPlayer()
+MediaPlayer::~MediaPlayer()
 {
     Close();
 }
 
-void TMediaPlayer::Open()
+void MediaPlayer::Open()
 {
     Close();
     SF_INFO info{};
@@ -57,7 +57,7 @@ void TMediaPlayer::Open()
                   reinterpret_cast<const char*>(samples.data() + samples.size()));
 }
 
-void TMediaPlayer::openDevice()
+void MediaPlayer::openDevice()
 {
     std::unique_ptr<WaveOutDevice> device;
     const MMRESULT result = backend_->openWaveOut(device, format_, notifications_.target());
@@ -68,7 +68,7 @@ void TMediaPlayer::openDevice()
     device_ = std::move(device);
 }
 
-void TMediaPlayer::closeDevice()
+void MediaPlayer::closeDevice()
 {
     device_->reset();
     device_->close();
@@ -76,7 +76,7 @@ void TMediaPlayer::closeDevice()
     releaseChunks();
 }
 
-void TMediaPlayer::Play()
+void MediaPlayer::Play()
 {
     if (!device_)
         throw Exception(QStringLiteral("Cannot play %1: the sound file is not open.").arg(FileName));
@@ -102,7 +102,7 @@ void TMediaPlayer::Play()
     }
 }
 
-void TMediaPlayer::Close()
+void MediaPlayer::Close()
 {
     if (!device_)
         return;
@@ -110,13 +110,13 @@ void TMediaPlayer::Close()
     sound_.clear();
 }
 
-void TMediaPlayer::releaseChunks()
+void MediaPlayer::releaseChunks()
 {
     chunks_.clear();
     queued_ = 0;
 }
 
-void TMediaPlayer::handleMessage(const NotificationMessage& message)
+void MediaPlayer::handleMessage(const NotificationMessage& message)
 {
     if (message.number != kMmWomDone || !device_ || message.wParam != device_->id())
         return;

@@ -12,12 +12,12 @@ namespace kavelo {
 
 // The invisible player of the ring sound: opens a wave file by name, plays it
 // without waiting for its end, and stops it when closed.
-class TMediaPlayer : public QObject {
+class MediaPlayer : public QObject {
     Q_OBJECT
 public:
-    explicit TMediaPlayer(QObject* owner = nullptr,
+    explicit MediaPlayer(QObject* owner = nullptr,
                           std::shared_ptr<AudioBackend> backend = defaultAudioBackend());
-    ~TMediaPlayer() override;
+    ~MediaPlayer() override;
 
     QString FileName;
 

@@ -20,7 +20,7 @@ qint32 pointSizeOf(const QFont& font)
 
 } // namespace
 
-QFont toQFont(const TChatFont& record)
+QFont toQFont(const ChatFont& record)
 {
     QFont font;
     if (!record.name.isEmpty())
@@ -36,7 +36,7 @@ QFont toQFont(const TChatFont& record)
     return font;
 }
 
-void assignFont(TChatFont& record, const QFont& font, const QColor& color)
+void assignFont(ChatFont& record, const QFont& font, const QColor& color)
 {
     record.name = font.family().left(kMaxFontNameLength);
     record.size = pointSizeOf(font);

@@ -20,7 +20,7 @@ inline constexpr quint8 kStyleStrikeOut = 0x08;
 
 // The font of one side's chat lines. The fields are in the order of a record of
 // app.txt, which also carries the messages pane's background colour in each.
-struct TChatFont {
+struct ChatFont {
     QString name;                // at most kMaxFontNameLength characters
     qint32 size = 0;             // points; 0 or less leaves the default size
     quint8 style = 0;            // kStyle... bits
@@ -28,17 +28,17 @@ struct TChatFont {
     ColorValue color = 0;        // text colour
     ColorValue background = 0;   // pane background, for app.txt only
 
-    friend bool operator==(const TChatFont&, const TChatFont&) = default;
+    friend bool operator==(const ChatFont&, const ChatFont&) = default;
 };
 
 // The font a chat line is written in: name, size and style of the record. The
 // character set is not needed here, as Qt picks glyphs for every character itself.
-QFont toQFont(const TChatFont& record);
+QFont toQFont(const ChatFont& record);
 
 // Stores a chosen font and colour into the record: name cut to its length
 // limit, size in points, style and colour. A colour equal to the record's
 // current one keeps its value, so a system colour stays one. The character
 // set and the background are left as they are.
-void assignFont(TChatFont& record, const QFont& font, const QColor& color);
+void assignFont(ChatFont& record, const QFont& font, const QColor& color);
 
 } // namespace kavelo

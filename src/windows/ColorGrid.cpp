@@ -20,7 +20,7 @@ QString accessibleCellName(int cell)
 
 } // namespace
 
-TColorGrid::TColorGrid(QWidget* parent) : QWidget(parent)
+ColorGrid::ColorGrid(QWidget* parent) : QWidget(parent)
 {
     setAccessibleName(QStringLiteral("Background colour"));
     setFocusPolicy(Qt::StrongFocus);
@@ -28,7 +28,7 @@ TColorGrid::TColorGrid(QWidget* parent) : QWidget(parent)
     setPickedCell(kDesignCell);
 }
 
-void TColorGrid::setPickedCell(int cell)
+void ColorGrid::setPickedCell(int cell)
 {
     if (cell < 0 || cell >= kGridCellCount)
         cell = -1;
@@ -41,31 +41,31 @@ void TColorGrid::setPickedCell(int cell)
     emit OnChange();
 }
 
-QRect TColorGrid::cellRect(int cell) const
+QRect ColorGrid::cellRect(int cell) const
 {
     const int left = cell * width() / kGridCellCount;
     const int right = (cell + 1) * width() / kGridCellCount;
     return QRect(left, 0, right - left, height());
 }
 
-int TColorGrid::cellAt(const QPoint& point) const
+int ColorGrid::cellAt(const QPoint& point) const
 {
     if (!rect().contains(point))
         return -1;
     return std::min(point.x() * kGridCellCount / std::max(width(), 1), kGridCellCount - 1);
 }
 
-QSize TColorGrid::sizeHint() const
+QSize ColorGrid::sizeHint() const
 {
     return kDesignSize;
 }
 
-QSize TColorGrid::minimumSizeHint() const
+QSize ColorGrid::minimumSizeHint() const
 {
     return QSize(kGridCellCount * 4, kDesignSize.height());
 }
 
-void TColorGrid::paintEvent(QPaintEvent*)
+void ColorGrid::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     for (int cell = 0; cell < kGridCellCount; ++cell) {
@@ -94,7 +94,7 @@ void TColorGrid::paintEvent(QPaintEvent*)
     }
 }
 
-void TColorGrid::mousePressEvent(QMouseEvent* event)
+void ColorGrid::mousePressEvent(QMouseEvent* event)
 {
     if (event->button() != Qt::LeftButton) {
         QWidget::mousePressEvent(event);
@@ -105,7 +105,7 @@ void TColorGrid::mousePressEvent(QMouseEvent* event)
         setPickedCell(cell);
 }
 
-void TColorGrid::keyPressEvent(QKeyEvent* event)
+void ColorGrid::keyPressEvent(QKeyEvent* event)
 {
     int cell = picked_;
     switch (event->key()) {

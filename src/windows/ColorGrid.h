@@ -9,10 +9,10 @@ namespace kavelo {
 // One row of the 16 default palette colours. The user picks a cell with the
 // left mouse button or the keyboard (arrows, Home, End); only the picked cell
 // counts.
-class TColorGrid : public QWidget {
+class ColorGrid : public QWidget {
     Q_OBJECT
 public:
-    explicit TColorGrid(QWidget* parent = nullptr);
+    explicit ColorGrid(QWidget* parent = nullptr);
 
     // -1 when no cell is picked.
     int pickedCell() const { return picked_; }

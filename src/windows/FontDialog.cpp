@@ -81,7 +81,7 @@ private:
 
 } // namespace
 
-bool TFontDialog::Execute(QWidget* parent)
+bool FontDialog::Execute(QWidget* parent)
 {
     if (runner_)
         return runner_(*this);

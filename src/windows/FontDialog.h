@@ -10,7 +10,7 @@ namespace kavelo {
 
 // The font chooser of a chat font: face, size, style, underline, strike-out and
 // text colour. Load Font and Color, run Execute, read them back after OK.
-class TFontDialog {
+class FontDialog {
 public:
     QFont Font;
     QColor Color;
@@ -20,7 +20,7 @@ public:
     bool Execute(QWidget* parent);
 
     // Answers in place of the modal chooser (tests answer it without a modal loop).
-    using Runner = std::function<bool(TFontDialog& dialog)>;
+    using Runner = std::function<bool(FontDialog& dialog)>;
     void setRunner(Runner runner) { runner_ = std::move(runner); }
 
 private:

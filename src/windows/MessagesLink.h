@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/DatagramProtocol.h"
+#include "net/DatagramProtocol.h"
 #include "windows/ChatFont.h"
 
 namespace kavelo {
@@ -12,11 +12,11 @@ public:
     virtual ~MessagesLink() = default;
     // Sends the datagram to the address in the main window's address field, or
     // tells the user the address is not valid and sends nothing.
-    virtual void SendMessage(const DatagramBuffer& datagram) = 0;
+    virtual void sendMessage(const DatagramBuffer& datagram) = 0;
     // The font of the lines the local user writes.
-    virtual TChatFont& ownChatFont() = 0;
+    virtual ChatFont& ownChatFont() = 0;
     // The font of the lines that arrive from the other side.
-    virtual TChatFont& otherChatFont() = 0;
+    virtual ChatFont& otherChatFont() = 0;
 };
 
 } // namespace kavelo

@@ -18,7 +18,7 @@ namespace {
 
 TEST(ChatSettingsFile, RecordLayoutIsFiftyTwoLittleEndianBytes)
 {
-    const TChatFont font{QStringLiteral("Arial \u20ac"), 12, kStyleBold | kStyleUnderline, 238, 0x00112233, 0};
+    const ChatFont font{QStringLiteral("Arial \u20ac"), 12, kStyleBold | kStyleUnderline, 238, 0x00112233, 0};
     const QByteArray record = chatFontRecord(font, 0x80000005);
     ASSERT_EQ(record.size(), 52);
     EXPECT_EQ(record[0], 7);
@@ -30,7 +30,7 @@ TEST(ChatSettingsFile, RecordLayoutIsFiftyTwoLittleEndianBytes)
     EXPECT_EQ(record.mid(44, 4), QByteArray("\x33\x22\x11\0", 4));
     EXPECT_EQ(record.mid(48, 4), QByteArray("\x05\0\0\x80", 4));
 
-    TChatFont back = chatFontFromRecord(record);
+    ChatFont back = chatFontFromRecord(record);
     EXPECT_EQ(back.name, font.name);
     EXPECT_EQ(back.size, 12);
     EXPECT_EQ(back.style, font.style);
@@ -44,7 +44,7 @@ TEST(ChatSettingsFile, HostileNameLengthsAreCutToTheField)
     QByteArray record(52, 'A');
     record[0] = static_cast<char>(200);
     EXPECT_EQ(chatFontFromRecord(record).name, QString(32, QLatin1Char('A')));
-    const TChatFont longName{QString(40, QLatin1Char('n')), 8, 0, 0, 0, 0};
+    const ChatFont longName{QString(40, QLatin1Char('n')), 8, 0, 0, 0, 0};
     EXPECT_EQ(chatFontRecord(longName, 0)[0], 32);
 }
 
@@ -73,17 +73,17 @@ TEST_F(ChatSettingsWindowTest, FirstShowWithoutAppTxtTakesTheDefaults)
     form->show();
     EXPECT_EQ(form->ownChatFont().size, 8);
     EXPECT_EQ(form->ownChatFont().color, 0u);
-    EXPECT_EQ(form->ownChatFont().name, messages->RichEdit1->font().family());
+    EXPECT_EQ(form->ownChatFont().name, messages->conversationPane->font().family());
     EXPECT_EQ(form->otherChatFont(), form->ownChatFont());
     EXPECT_EQ(messages->chatBackground(), kSystemWindowColor);
-    EXPECT_EQ(missedCalls->ListView1->topLevelItemCount(), 0) << "the list is emptied at the first show";
+    EXPECT_EQ(missedCalls->missedCallsView->topLevelItemCount(), 0) << "the list is emptied at the first show";
 }
 
 TEST_F(ChatSettingsWindowTest, FirstShowReadsBothRecordsAndPicksTheMatchingCell)
 {
     createForm();
-    const TChatFont own{QStringLiteral("Serif"), 14, kStyleItalic, 0, 0x000000FF, 0};
-    const TChatFont other{QStringLiteral("Mono"), 10, kStyleBold, 0, 0x00FF0000, 0};
+    const ChatFont own{QStringLiteral("Serif"), 14, kStyleItalic, 0, 0x000000FF, 0};
+    const ChatFont other{QStringLiteral("Mono"), 10, kStyleBold, 0, 0x00FF0000, 0};
     writeAppTxt(chatFontRecord(own, 0x0000FFFF) + chatFontRecord(other, 0x00FFFFFF));
     form->show();
     EXPECT_EQ(form->ownChatFont().name, QStringLiteral("Serif"));
@@ -91,7 +91,7 @@ TEST_F(ChatSettingsWindowTest, FirstShowReadsBothRecordsAndPicksTheMatchingCell)
     EXPECT_EQ(form->otherChatFont().name, QStringLiteral("Mono"));
     EXPECT_EQ(form->otherChatFont().style, kStyleBold);
     EXPECT_EQ(messages->chatBackground(), 0x0000FFFFu) << "only the first record's background counts";
-    EXPECT_EQ(messages->ColorGrid1->pickedCell(), 11) << "yellow";
+    EXPECT_EQ(messages->backgroundGrid->pickedCell(), 11) << "yellow";
 }
 
 TEST_F(ChatSettingsWindowTest, AShortAppTxtIsReportedAndLeavesEmptyRecords)
@@ -101,23 +101,23 @@ TEST_F(ChatSettingsWindowTest, AShortAppTxtIsReportedAndLeavesEmptyRecords)
     form->show();
     EXPECT_EQ(errors.messages, QStringList{QStringLiteral("Read beyond end of file")});
     EXPECT_TRUE(form->isVisible());
-    EXPECT_EQ(form->ownChatFont(), TChatFont{});
-    EXPECT_EQ(form->otherChatFont(), TChatFont{});
+    EXPECT_EQ(form->ownChatFont(), ChatFont{});
+    EXPECT_EQ(form->otherChatFont(), ChatFont{});
 }
 
 TEST_F(ChatSettingsWindowTest, ClosingWritesAppTxtAndTheAutostartValue)
 {
     createForm();
     form->show();
-    form->CheckBox1->setChecked(true);
+    form->autostartCheck->setChecked(true);
     EXPECT_TRUE(form->close());
     EXPECT_EQ(readAppTxt().size(), 104);
     EXPECT_EQ(AutostartStore::read(QStringLiteral("Kavelo")), autostartCommand(form->programFolder()));
     EXPECT_EQ(chatFontFromRecord(readAppTxt().mid(52)).background, kSystemWindowColor);
 
-    form->CheckBox1->setChecked(false);
-    EXPECT_TRUE(form->FormClose());
-    EXPECT_TRUE(form->FormClose()) << "deleting a deleted value is harmless";
+    form->autostartCheck->setChecked(false);
+    EXPECT_TRUE(form->onClose());
+    EXPECT_TRUE(form->onClose()) << "deleting a deleted value is harmless";
     EXPECT_TRUE(AutostartStore::read(QStringLiteral("Kavelo")).isEmpty());
 }
 
@@ -136,7 +136,7 @@ TEST_F(ChatSettingsWindowTest, AnUnwritableAppTxtKeepsTheWindowOpen)
 
 TEST_F(ChatSettingsWindowTest, AMinimisedStartClosedBeforeShowingKeepsTheStoredSettings)
 {
-    const QByteArray stored = chatFontRecord(TChatFont{QStringLiteral("Keep"), 9, 0, 0, 0, 0}, 0).repeated(2);
+    const QByteArray stored = chatFontRecord(ChatFont{QStringLiteral("Keep"), 9, 0, 0, 0, 0}, 0).repeated(2);
     QFile file(QDir::currentPath() + QStringLiteral("/app.txt"));
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write(stored);
@@ -150,20 +150,20 @@ TEST_F(ChatSettingsWindowTest, AMinimisedStartClosedBeforeShowingKeepsTheStoredS
 TEST_F(ChatSettingsWindowTest, TheTrayMenuOpensOnLeftAndRightPressesOnly)
 {
     createForm();
-    form->TrayIconCallback(TForm1::kTrayCallbackMessage, 1, 0x202);
-    EXPECT_FALSE(form->PopupMenu1->isVisible());
-    form->TrayIconCallback(TForm1::kTrayCallbackMessage, 1, TForm1::kRightButtonDown);
-    EXPECT_TRUE(form->PopupMenu1->isVisible());
-    form->PopupMenu1->hide();
-    form->TrayIconCallback(TForm1::kTrayCallbackMessage, 1, TForm1::kLeftButtonDown);
-    EXPECT_TRUE(form->PopupMenu1->isVisible());
-    form->PopupMenu1->hide();
-    EXPECT_EQ(form->Restore1->text(), QStringLiteral("Restore"));
-    EXPECT_EQ(form->Exit1->text(), QStringLiteral("Exit"));
+    form->onTrayIconMessage(MainWindow::kTrayCallbackMessage, 1, 0x202);
+    EXPECT_FALSE(form->trayMenu->isVisible());
+    form->onTrayIconMessage(MainWindow::kTrayCallbackMessage, 1, MainWindow::kRightButtonDown);
+    EXPECT_TRUE(form->trayMenu->isVisible());
+    form->trayMenu->hide();
+    form->onTrayIconMessage(MainWindow::kTrayCallbackMessage, 1, MainWindow::kLeftButtonDown);
+    EXPECT_TRUE(form->trayMenu->isVisible());
+    form->trayMenu->hide();
+    EXPECT_EQ(form->restoreAction->text(), QStringLiteral("Restore"));
+    EXPECT_EQ(form->exitAction->text(), QStringLiteral("Exit"));
 
-    form->Restore1->trigger();
+    form->restoreAction->trigger();
     EXPECT_TRUE(form->isVisible());
-    form->Exit1->trigger();
+    form->exitAction->trigger();
     EXPECT_FALSE(form->isVisible());
 }
 
@@ -171,7 +171,7 @@ TEST_F(ChatSettingsWindowTest, ClickingAuthorShowsTheCredits)
 {
     createForm();
     form->show();
-    QTest::mouseClick(form->Label2, Qt::LeftButton);
+    QTest::mouseClick(form->authorLabel, Qt::LeftButton);
     ASSERT_EQ(boxes.messages.size(), 1);
     EXPECT_TRUE(boxes.messages[0].startsWith(QStringLiteral("Kavelo")));
 }

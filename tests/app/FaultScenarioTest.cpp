@@ -5,10 +5,10 @@
 // tells the user in plain words, and keeps its windows answering.
 #include "MainWindowFixture.h"
 
-#include "app/DatagramProtocol.h"
+#include "net/DatagramProtocol.h"
 #include "app/ProgramFolder.h"
-#include "audio/ACMIn.h"
-#include "audio/ACMOut.h"
+#include "audio/AudioCapture.h"
+#include "audio/AudioPlayback.h"
 #include "platform/AutostartStore.h"
 #include "platform/PulseAudioBackend.h"
 
@@ -75,31 +75,31 @@ TEST_F(FaultTest, WithoutASoundServerSpeakIsRefusedInPlainWordsAndReceivingGoesO
     createForm();
     ASSERT_TRUE(form->isEnabled());
 
-    form->Edit1->setText(QStringLiteral("127.0.0.1"));
-    form->SpeedButton1->click();
+    form->addressEdit->setText(QStringLiteral("127.0.0.1"));
+    form->speakButton->click();
     ASSERT_EQ(errors.messages.size(), 1);
     EXPECT_EQ(errors.messages.front(), QStringLiteral("WaveIn-Open The specified resource does not exist."));
-    EXPECT_FALSE(form->ACMIn1->Active());
+    EXPECT_FALSE(form->capture->Active());
     // Nothing goes out while nothing records; "Silent" brings the window back to idle.
     EXPECT_FALSE(nextDatagram(300).isValid());
-    form->SpeedButton2->click();
-    EXPECT_TRUE(form->Edit1->isEnabled());
+    form->silentButton->click();
+    EXPECT_TRUE(form->addressEdit->isEnabled());
     EXPECT_TRUE(form->currentPeer().isEmpty());
 
     // Text still arrives and is shown; voice is refused once per datagram, never fatally.
     errors.messages.clear();
     sendToWindow(asBytes(makeTextMessage("still there?")));
-    ASSERT_TRUE(processEventsUntil([this] { return messages->RichEdit1->toPlainText().contains(QStringLiteral("still there?")); }));
+    ASSERT_TRUE(processEventsUntil([this] { return messages->conversationPane->toPlainText().contains(QStringLiteral("still there?")); }));
     EXPECT_TRUE(errors.messages.isEmpty()) << errors.messages.join(QLatin1Char('\n')).toStdString();
     sendToWindow(voiceBlock());
     ASSERT_TRUE(processEventsUntil([this] { return !errors.messages.isEmpty(); }));
     EXPECT_EQ(errors.messages.front(), QStringLiteral("WaveOutOpen The specified resource does not exist."));
-    EXPECT_FALSE(form->ACMOut1->Active());
+    EXPECT_FALSE(form->playback->Active());
 
     // A ring from the same peer still brings up the alert naming the caller.
     sendToWindow(asBytes(makeRingSignal()));
     ASSERT_TRUE(processEventsUntil([this] { return ringAlert->isVisible(); }));
-    EXPECT_TRUE(ringAlert->Label2->text().contains(QStringLiteral("127.0.0.1")));
+    EXPECT_TRUE(ringAlert->callerLabel->text().contains(QStringLiteral("127.0.0.1")));
 }
 
 TEST_F(FaultTest, ASuspendedMicrophoneThatCannotStartIsReportedAndSilentRecovers)
@@ -107,17 +107,17 @@ TEST_F(FaultTest, ASuspendedMicrophoneThatCannotStartIsReportedAndSilentRecovers
     // A suspended source never lets a stream start: the open gives up as "in use".
     audio->answer(Op::WaveInOpen, MMSYSERR_ALLOCATED);
     createForm();
-    form->Edit1->setText(QStringLiteral("127.0.0.1"));
-    form->SpeedButton1->click();
+    form->addressEdit->setText(QStringLiteral("127.0.0.1"));
+    form->speakButton->click();
     ASSERT_EQ(errors.messages, QStringList{QStringLiteral("WaveIn-Open The specified resource is already in use.")});
-    EXPECT_FALSE(form->ACMIn1->Active());
+    EXPECT_FALSE(form->capture->Active());
     EXPECT_EQ(audio->openCapture(), nullptr);
     EXPECT_TRUE(audio->misuse().isEmpty()) << audio->misuse().join(QLatin1Char('\n')).toStdString();
 
     // Once the microphone is back, the next try records.
-    form->SpeedButton2->click();
-    form->SpeedButton1->click();
-    ASSERT_TRUE(form->ACMIn1->Active());
+    form->silentButton->click();
+    form->speakButton->click();
+    ASSERT_TRUE(form->capture->Active());
     ASSERT_TRUE(audio->fill(speechLikeBuffer()));
     EXPECT_TRUE(nextDatagram().isValid());
     EXPECT_EQ(errors.messages.size(), 1);
@@ -127,10 +127,10 @@ TEST_F(FaultTest, AStartThatFailsHalfWayGivesTheDeviceBack)
 {
     audio->answer(Op::WaveInStart, MMSYSERR_ALLOCATED);
     createForm();
-    form->Edit1->setText(QStringLiteral("127.0.0.1"));
-    form->SpeedButton1->click();
+    form->addressEdit->setText(QStringLiteral("127.0.0.1"));
+    form->speakButton->click();
     ASSERT_EQ(errors.messages, QStringList{QStringLiteral("WaveIn-Start The specified resource is already in use.")});
-    EXPECT_FALSE(form->ACMIn1->Active());
+    EXPECT_FALSE(form->capture->Active());
     ASSERT_FALSE(audio->devices().empty());
     EXPECT_TRUE(audio->devices().back()->closed) << "a failed start keeps no device open";
     EXPECT_TRUE(audio->misuse().isEmpty()) << audio->misuse().join(QLatin1Char('\n')).toStdString();
@@ -142,10 +142,10 @@ TEST_F(FaultTest, AStartThatFailsHalfWayGivesTheDeviceBack)
 TEST_F(FaultTest, ASoundServerLostInACallIsShownOnceNotWithEveryVoiceDatagram)
 {
     createForm();
-    form->Edit1->setText(QStringLiteral("127.0.0.1"));
-    form->SpeedButton1->click();
+    form->addressEdit->setText(QStringLiteral("127.0.0.1"));
+    form->speakButton->click();
     sendToWindow(voiceBlock());
-    ASSERT_TRUE(processEventsUntil([this] { return form->ACMOut1->Active(); }));
+    ASSERT_TRUE(processEventsUntil([this] { return form->playback->Active(); }));
 
     audio->answerAlways(Op::WaveOutWrite, MMSYSERR_BADDEVICEID);
     audio->answerAlways(Op::WaveInAddBuffer, MMSYSERR_BADDEVICEID);
@@ -183,10 +183,10 @@ TEST_F(FaultTest, ASoundServerLostInACallIsShownOnceNotWithEveryVoiceDatagram)
         << errors.messages.join(QLatin1Char('\n')).toStdString();
 
     // The user can end the call, and the window is idle and usable again.
-    form->SpeedButton2->click();
-    EXPECT_FALSE(form->ACMIn1->Active());
-    EXPECT_FALSE(form->ACMOut1->Active());
-    EXPECT_TRUE(form->Edit1->isEnabled());
+    form->silentButton->click();
+    EXPECT_FALSE(form->capture->Active());
+    EXPECT_FALSE(form->playback->Active());
+    EXPECT_TRUE(form->addressEdit->isEnabled());
     EXPECT_TRUE(audio->misuse().isEmpty()) << audio->misuse().join(QLatin1Char('\n')).toStdString();
 }
 
@@ -211,7 +211,7 @@ TEST_F(ProgramFolderFaultTest, AFolderThatCannotBeWrittenAtCloseKeepsTheWindowOp
     form->show();
     ASSERT_TRUE(form->isVisible());
     bool closed = false;
-    QObject::connect(form.get(), &TForm1::closed, [&] { closed = true; });
+    QObject::connect(form.get(), &MainWindow::closed, [&] { closed = true; });
 
     // The folder is gone (or read-only) by the time the user closes.
     ASSERT_TRUE(QDir().rename(programDir, programDir + QStringLiteral("-away")));
@@ -224,7 +224,7 @@ TEST_F(ProgramFolderFaultTest, AFolderThatCannotBeWrittenAtCloseKeepsTheWindowOp
 
     // Still a working window: it receives and answers.
     sendToWindow(asBytes(makeTextMessage("are you closing?")));
-    ASSERT_TRUE(processEventsUntil([this] { return messages->RichEdit1->toPlainText().contains(QStringLiteral("are you closing?")); }));
+    ASSERT_TRUE(processEventsUntil([this] { return messages->conversationPane->toPlainText().contains(QStringLiteral("are you closing?")); }));
 
     // With the folder back, the next close writes the settings and ends.
     ASSERT_TRUE(QDir().rename(programDir + QStringLiteral("-away"), programDir));
@@ -253,30 +253,30 @@ TEST_F(ProgramFolderFaultTest, AContactListThatCannotBeReadNamesCallersByAddress
     createForm();
 
     sendToWindow(asBytes(makeTextMessage("hello")));
-    ASSERT_TRUE(processEventsUntil([this] { return messages->RichEdit1->toPlainText().contains(QStringLiteral("hello")); }));
-    EXPECT_TRUE(messages->RichEdit1->toPlainText().contains(QStringLiteral("127.0.0.1 (")));
+    ASSERT_TRUE(processEventsUntil([this] { return messages->conversationPane->toPlainText().contains(QStringLiteral("hello")); }));
+    EXPECT_TRUE(messages->conversationPane->toPlainText().contains(QStringLiteral("127.0.0.1 (")));
 
     // In a call, a third party's ring is listed under its address.
-    form->Edit1->setText(QStringLiteral("127.0.0.1"));
-    form->SpeedButton1->click();
+    form->addressEdit->setText(QStringLiteral("127.0.0.1"));
+    form->speakButton->click();
     sendToWindow(asBytes(makeRingSignal()), QStringLiteral("127.0.0.2"));
-    ASSERT_TRUE(processEventsUntil([this] { return missedCalls->ListView1->topLevelItemCount() > 0; }));
-    EXPECT_EQ(missedCalls->ListView1->topLevelItem(0)->text(0), QStringLiteral("127.0.0.2"));
+    ASSERT_TRUE(processEventsUntil([this] { return missedCalls->missedCallsView->topLevelItemCount() > 0; }));
+    EXPECT_EQ(missedCalls->missedCallsView->topLevelItem(0)->text(0), QStringLiteral("127.0.0.2"));
     EXPECT_EQ(form->windowTitle(), QStringLiteral("127.0.0.2 tries to connect"));
     EXPECT_TRUE(errors.messages.isEmpty()) << errors.messages.join(QLatin1Char('\n')).toStdString();
 
     // The contact list window itself opens on it without ending the program.
-    form->SpeedButton2->click();
-    form->SpeedButton5->click();
+    form->silentButton->click();
+    form->contactListButton->click();
     EXPECT_TRUE(contactList->isVisible());
 }
 
 // --- Host lookup --------------------------------------------------------------
 
 // An endpoint whose host lookups never end unless the test ends them.
-class StalledLookupUDP : public TNMUDP {
+class StalledLookupUDP : public UdpEndpoint {
 public:
-    using TNMUDP::TNMUDP;
+    using UdpEndpoint::UdpEndpoint;
     void finish(const char* address) { hostLookupFinished(true, ::inet_addr(address)); }
     void fail() { hostLookupFinished(false, 0); }
     QStringList lookups;
@@ -302,10 +302,10 @@ TEST_F(FaultTest, AHostLookupThatNeverAnswersLeavesTheWindowsWorking)
     QObject::connect(&user, &QTimer::timeout, [&] {
         switch (step++) {
         case 0:
-            form->Edit1->setText(QStringLiteral("127.0.0.1"));
+            form->addressEdit->setText(QStringLiteral("127.0.0.1"));
             break;
         case 1:
-            form->SpeedButton5->click();
+            form->contactListButton->click();
             break;
         case 2:
             sendToWindow(asBytes(makeTextMessage("during the lookup")));
@@ -314,7 +314,7 @@ TEST_F(FaultTest, AHostLookupThatNeverAnswersLeavesTheWindowsWorking)
             // A lookup that never answers: give up on it only after the window
             // has shown it answers meanwhile.
             if (step > 200 || (contactList->isVisible() &&
-                               messages->RichEdit1->toPlainText().contains(QStringLiteral("during the lookup")) &&
+                               messages->conversationPane->toPlainText().contains(QStringLiteral("during the lookup")) &&
                                ticker.ticks > 30)) {
                 waitedWhileUsable = step <= 200;
                 user.stop();
@@ -327,7 +327,7 @@ TEST_F(FaultTest, AHostLookupThatNeverAnswersLeavesTheWindowsWorking)
     try {
         endpoint.SendDatagram(std::span<const char>(ring), kDatagramSize);
         ADD_FAILURE() << "a failed lookup sent the datagram";
-    } catch (const UDPSockError& e) {
+    } catch (const UdpEndpointError& e) {
         EXPECT_EQ(e.Message(), QStringLiteral("Host Lookup Canceled"));
     }
     EXPECT_TRUE(waitedWhileUsable) << "the windows did not answer while the lookup was pending";

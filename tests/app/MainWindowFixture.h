@@ -1,11 +1,11 @@
 #pragma once
 
-#include "app/Unit1.h"
-#include "windows/Unit2.h"
-#include "windows/Unit3.h"
-#include "windows/Unit4.h"
-#include "windows/Unit5.h"
-#include "net/NMUDP.h"
+#include "app/MainWindow.h"
+#include "windows/ContactListWindow.h"
+#include "windows/MissedCallsWindow.h"
+#include "windows/RingAlertWindow.h"
+#include "windows/MessagesWindow.h"
+#include "net/UdpEndpoint.h"
 #include "support/FakeAudioBackend.h"
 #include "support/TestSupport.h"
 
@@ -50,13 +50,13 @@ protected:
 
     void createForm(const QStringList& arguments = {})
     {
-        form = std::make_unique<TForm1>(arguments);
-        contactList = std::make_unique<TForm2>(*form);
-        missedCalls = std::make_unique<TForm3>();
-        ringAlert = std::make_unique<TForm4>(*form, *missedCalls);
-        messages = std::make_unique<TForm5>(*form);
+        form = std::make_unique<MainWindow>(arguments);
+        contactList = std::make_unique<ContactListWindow>(*form);
+        missedCalls = std::make_unique<MissedCallsWindow>();
+        ringAlert = std::make_unique<RingAlertWindow>(*form, *missedCalls);
+        messages = std::make_unique<MessagesWindow>(*form);
         form->setSideWindows(contactList.get(), missedCalls.get(), ringAlert.get(), messages.get());
-        form->NMUDP2->setLocalPort(kMovedReceivePort);
+        form->receiver->setLocalPort(kMovedReceivePort);
         ASSERT_TRUE(peer.bind(QHostAddress::LocalHost, 5552)) << peer.errorString().toStdString();
     }
 
@@ -88,11 +88,11 @@ protected:
     ErrorBoxCatcher errors;
     MessageBoxCatcher boxes;
     QUdpSocket peer;
-    std::unique_ptr<TForm1> form;
-    std::unique_ptr<TForm2> contactList;
-    std::unique_ptr<TForm3> missedCalls;
-    std::unique_ptr<TForm4> ringAlert;
-    std::unique_ptr<TForm5> messages;
+    std::unique_ptr<MainWindow> form;
+    std::unique_ptr<ContactListWindow> contactList;
+    std::unique_ptr<MissedCallsWindow> missedCalls;
+    std::unique_ptr<RingAlertWindow> ringAlert;
+    std::unique_ptr<MessagesWindow> messages;
 
 private:
     QByteArray previousConfig;

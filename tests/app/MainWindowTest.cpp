@@ -1,9 +1,9 @@
 #include "MainWindowFixture.h"
 
 #include "app/ProgramFolder.h"
-#include "audio/ACMConvertor.h"
-#include "audio/ACMIn.h"
-#include "audio/ACMOut.h"
+#include "audio/GsmConverter.h"
+#include "audio/AudioCapture.h"
+#include "audio/AudioPlayback.h"
 #include "platform/AutostartStore.h"
 
 #include <QAccessible>
@@ -29,20 +29,20 @@ TEST_F(MainWindowTest, StartsSilentWithTheStoredComponentValues)
 {
     createForm();
     EXPECT_EQ(form->windowTitle(), QStringLiteral("Kavelo 1.0b PC-PC call"));
-    EXPECT_TRUE(form->SpeedButton2->isChecked());
-    EXPECT_FALSE(form->SpeedButton1->isChecked());
-    EXPECT_FALSE(form->SpeedButton4->isEnabled());
+    EXPECT_TRUE(form->silentButton->isChecked());
+    EXPECT_FALSE(form->speakButton->isChecked());
+    EXPECT_FALSE(form->sendStopButton->isEnabled());
     EXPECT_TRUE(form->currentPeer().isEmpty());
-    EXPECT_EQ(form->ACMIn1->BufferSize(), 1024u);
-    EXPECT_EQ(form->ACMIn1->NumBuffers(), 10);
-    EXPECT_EQ(form->ACMOut1->NumBuffers(), 4);
-    EXPECT_EQ(form->ACMConvertor1->InputBufferSize(), 2048u);
-    EXPECT_EQ(form->NMUDP1->LocalPort(), 5551);
-    EXPECT_EQ(form->NMUDP1->RemotePort, 5552);
-    EXPECT_EQ(form->NMUDP1->ReportLevel, 1);
-    EXPECT_EQ(form->NMUDP2->RemotePort, 5551);
+    EXPECT_EQ(form->capture->BufferSize(), 1024u);
+    EXPECT_EQ(form->capture->NumBuffers(), 10);
+    EXPECT_EQ(form->playback->NumBuffers(), 4);
+    EXPECT_EQ(form->converter->InputBufferSize(), 2048u);
+    EXPECT_EQ(form->sender->LocalPort(), 5551);
+    EXPECT_EQ(form->sender->RemotePort, 5552);
+    EXPECT_EQ(form->sender->ReportLevel, 1);
+    EXPECT_EQ(form->receiver->RemotePort, 5551);
 
-    const WaveFormat& in = form->ACMConvertor1->ACMFormatIn();
+    const WaveFormat& in = form->converter->ACMFormatIn();
     EXPECT_EQ(in.formatTag(), kWaveFormatPcm);
     EXPECT_EQ(in.channels(), 1);
     EXPECT_EQ(in.samplesPerSec(), 8000u);
@@ -50,7 +50,7 @@ TEST_F(MainWindowTest, StartsSilentWithTheStoredComponentValues)
     EXPECT_EQ(in.blockAlign(), 1);
     EXPECT_EQ(in.bitsPerSample(), 8);
     EXPECT_EQ(in.extraSize(), 4);
-    const WaveFormat& out = form->ACMConvertor1->ACMFormatOut();
+    const WaveFormat& out = form->converter->ACMFormatOut();
     EXPECT_EQ(out.formatTag(), kWaveFormatGsm610);
     EXPECT_EQ(out.avgBytesPerSec(), 1625u);
     EXPECT_EQ(out.blockAlign(), 65);
@@ -62,16 +62,16 @@ TEST_F(MainWindowTest, StartsSilentWithTheStoredComponentValues)
 TEST_F(MainWindowTest, SpeakRecordsQuarterSecondsAndSendsOneVoiceDatagramEach)
 {
     createForm();
-    form->Edit1->setText(QStringLiteral("127.0.0.1"));
-    form->SpeedButton1->click();
+    form->addressEdit->setText(QStringLiteral("127.0.0.1"));
+    form->speakButton->click();
 
     ASSERT_NE(audio->openCapture(), nullptr);
-    EXPECT_EQ(audio->openCapture()->format, form->ACMConvertor1->ACMFormatIn());
-    EXPECT_EQ(form->ACMIn1->BufferSize(), 2000u);
+    EXPECT_EQ(audio->openCapture()->format, form->converter->ACMFormatIn());
+    EXPECT_EQ(form->capture->BufferSize(), 2000u);
     EXPECT_EQ(audio->count(Op::WaveInAddBuffer), 10);
-    EXPECT_TRUE(form->SpeedButton1->isChecked());
-    EXPECT_FALSE(form->Edit1->isEnabled());
-    EXPECT_FALSE(form->SpeedButton3->isEnabled());
+    EXPECT_TRUE(form->speakButton->isChecked());
+    EXPECT_FALSE(form->addressEdit->isEnabled());
+    EXPECT_FALSE(form->sendRingButton->isEnabled());
     EXPECT_EQ(form->currentPeer(), QStringLiteral("127.0.0.1"));
 
     for (int i = 0; i < 3; ++i) {
@@ -89,41 +89,41 @@ TEST_F(MainWindowTest, SpeakRecordsQuarterSecondsAndSendsOneVoiceDatagramEach)
 TEST_F(MainWindowTest, AssistiveTechnologyTogglingSpeakRunsItsHandler)
 {
     createForm();
-    form->Edit1->setText(QStringLiteral("127.0.0.1"));
-    QAccessibleInterface* speak = QAccessible::queryAccessibleInterface(form->SpeedButton1);
+    form->addressEdit->setText(QStringLiteral("127.0.0.1"));
+    QAccessibleInterface* speak = QAccessible::queryAccessibleInterface(form->speakButton);
     ASSERT_NE(speak, nullptr);
     ASSERT_NE(speak->actionInterface(), nullptr);
     EXPECT_EQ(speak->text(QAccessible::Name), QStringLiteral("Speak"));
     EXPECT_TRUE(speak->actionInterface()->actionNames().contains(QAccessibleActionInterface::toggleAction()));
     speak->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
-    EXPECT_TRUE(form->SpeedButton1->isChecked());
-    EXPECT_TRUE(form->ACMIn1->Active()) << "the toggle ran the Speak handler";
+    EXPECT_TRUE(form->speakButton->isChecked());
+    EXPECT_TRUE(form->capture->Active()) << "the toggle ran the Speak handler";
     EXPECT_TRUE(speak->state().checked);
 }
 
 TEST_F(MainWindowTest, SpeakPressedAgainChangesNothingInTheAudioPath)
 {
     createForm();
-    form->Edit1->setText(QStringLiteral("127.0.0.1"));
-    form->SpeedButton1->click();
-    form->SpeedButton1->click();
+    form->addressEdit->setText(QStringLiteral("127.0.0.1"));
+    form->speakButton->click();
+    form->speakButton->click();
     EXPECT_EQ(audio->count(Op::WaveInOpen), 1);
-    EXPECT_EQ(form->ACMIn1->BufferSize(), 2000u);
-    EXPECT_EQ(form->ACMConvertor1->InputBufferSize(), 2000u);
-    EXPECT_TRUE(form->SpeedButton1->isChecked());
+    EXPECT_EQ(form->capture->BufferSize(), 2000u);
+    EXPECT_EQ(form->converter->InputBufferSize(), 2000u);
+    EXPECT_TRUE(form->speakButton->isChecked());
 }
 
 TEST_F(MainWindowTest, SilentStopsRecordingAndReturnsToIdle)
 {
     createForm();
-    form->Edit1->setText(QStringLiteral("127.0.0.1"));
-    form->SpeedButton1->click();
-    form->SpeedButton2->click();
-    EXPECT_FALSE(form->ACMIn1->Active());
-    EXPECT_TRUE(form->ACMConvertor1->Active()) << "the converter stays active across conversations";
-    EXPECT_TRUE(form->Edit1->isEnabled());
-    EXPECT_TRUE(form->SpeedButton3->isEnabled());
-    EXPECT_TRUE(form->SpeedButton5->isEnabled());
+    form->addressEdit->setText(QStringLiteral("127.0.0.1"));
+    form->speakButton->click();
+    form->silentButton->click();
+    EXPECT_FALSE(form->capture->Active());
+    EXPECT_TRUE(form->converter->Active()) << "the converter stays active across conversations";
+    EXPECT_TRUE(form->addressEdit->isEnabled());
+    EXPECT_TRUE(form->sendRingButton->isEnabled());
+    EXPECT_TRUE(form->contactListButton->isEnabled());
     EXPECT_TRUE(form->currentPeer().isEmpty());
     EXPECT_EQ(form->windowTitle(), QStringLiteral("Silent"));
 }
@@ -131,25 +131,25 @@ TEST_F(MainWindowTest, SilentStopsRecordingAndReturnsToIdle)
 TEST_F(MainWindowTest, SendRingAndSendStopPutTheSignalsOnTheWire)
 {
     createForm();
-    form->Edit1->setText(QStringLiteral("127.0.0.1"));
-    form->SpeedButton3->click();
+    form->addressEdit->setText(QStringLiteral("127.0.0.1"));
+    form->sendRingButton->click();
     QNetworkDatagram ring = nextDatagram();
     ASSERT_TRUE(ring.isValid());
     EXPECT_EQ(ring.data().size(), 390);
     EXPECT_TRUE(ring.data().startsWith("ring"));
     EXPECT_EQ(ring.senderPort(), 5551);
-    EXPECT_FALSE(form->SpeedButton3->isEnabled());
+    EXPECT_FALSE(form->sendRingButton->isEnabled());
     EXPECT_EQ(form->currentPeer(), QStringLiteral("127.0.0.1"));
     EXPECT_EQ(form->windowTitle(), QStringLiteral("Sending ring"));
 
-    form->SpeedButton4->setEnabled(true);  // a received datagram would enable it
-    form->SpeedButton4->click();
+    form->sendStopButton->setEnabled(true);  // a received datagram would enable it
+    form->sendStopButton->click();
     QNetworkDatagram stop = nextDatagram();
     ASSERT_TRUE(stop.isValid());
     EXPECT_EQ(stop.data().size(), 390);
     EXPECT_TRUE(stop.data().startsWith("stop"));
-    EXPECT_FALSE(form->SpeedButton4->isEnabled());
-    EXPECT_TRUE(form->Edit1->text().isEmpty());
+    EXPECT_FALSE(form->sendStopButton->isEnabled());
+    EXPECT_TRUE(form->addressEdit->text().isEmpty());
     EXPECT_EQ(form->currentPeer(), QStringLiteral("127.0.0.1"));
     EXPECT_EQ(form->windowTitle(), QStringLiteral("Sending STOP"));
 }
@@ -157,13 +157,13 @@ TEST_F(MainWindowTest, SendRingAndSendStopPutTheSignalsOnTheWire)
 TEST_F(MainWindowTest, SendStopWhileSpeakingKeepsRecordingAndSending)
 {
     createForm();
-    form->Edit1->setText(QStringLiteral("127.0.0.1"));
-    form->SpeedButton1->click();
-    form->SpeedButton4->setEnabled(true);
-    form->SpeedButton4->click();
+    form->addressEdit->setText(QStringLiteral("127.0.0.1"));
+    form->speakButton->click();
+    form->sendStopButton->setEnabled(true);
+    form->sendStopButton->click();
     ASSERT_TRUE(nextDatagram().data().startsWith("stop"));
-    EXPECT_TRUE(form->ACMIn1->Active());
-    EXPECT_TRUE(form->SpeedButton1->isChecked());
+    EXPECT_TRUE(form->capture->Active());
+    EXPECT_TRUE(form->speakButton->isChecked());
     ASSERT_TRUE(audio->fill(speechLikeBuffer()));
     EXPECT_EQ(nextDatagram().data().size(), 390);
 }
@@ -171,24 +171,24 @@ TEST_F(MainWindowTest, SendStopWhileSpeakingKeepsRecordingAndSending)
 TEST_F(MainWindowTest, ChangingTheAddressDisablesSendStop)
 {
     createForm();
-    form->SpeedButton4->setEnabled(true);
-    form->Edit1->setText(QStringLiteral("10.0.0.1"));
-    EXPECT_FALSE(form->SpeedButton4->isEnabled());
+    form->sendStopButton->setEnabled(true);
+    form->addressEdit->setText(QStringLiteral("10.0.0.1"));
+    EXPECT_FALSE(form->sendStopButton->isEnabled());
 }
 
 TEST_F(MainWindowTest, AnInvalidAddressIsReportedAndChangesNothing)
 {
     createForm();
     for (const QString& address : {QString(), QStringLiteral("225.1.1.1"), QStringLiteral("10.0.0")}) {
-        form->Edit1->setText(address);
+        form->addressEdit->setText(address);
         boxes.messages.clear();
-        form->SpeedButton1->click();
-        EXPECT_TRUE(form->SpeedButton2->isChecked()) << "Silent is put back down";
-        form->SpeedButton3->click();
-        form->SpeedButton6->click();
+        form->speakButton->click();
+        EXPECT_TRUE(form->silentButton->isChecked()) << "Silent is put back down";
+        form->sendRingButton->click();
+        form->messagesButton->click();
         EXPECT_EQ(boxes.messages, QStringList(3, QStringLiteral("Enter a valid IP address!!!")));
         EXPECT_TRUE(form->currentPeer().isEmpty());
-        EXPECT_TRUE(form->SpeedButton3->isEnabled());
+        EXPECT_TRUE(form->sendRingButton->isEnabled());
         EXPECT_EQ(audio->count(Op::WaveInOpen), 0);
     }
     EXPECT_FALSE(peer.hasPendingDatagrams());
@@ -197,19 +197,19 @@ TEST_F(MainWindowTest, AnInvalidAddressIsReportedAndChangesNothing)
 TEST_F(MainWindowTest, AnOversizeFirstGroupEndsTheHandlerWithTheConversionError)
 {
     createForm();
-    form->Edit1->setText(QStringLiteral("12345678901.0.0.1"));
-    form->SpeedButton3->click();
+    form->addressEdit->setText(QStringLiteral("12345678901.0.0.1"));
+    form->sendRingButton->click();
     EXPECT_EQ(errors.messages, QStringList{QStringLiteral("'12345678901' is not a valid integer value")});
-    EXPECT_TRUE(form->SpeedButton3->isEnabled());
+    EXPECT_TRUE(form->sendRingButton->isEnabled());
 }
 
 TEST_F(MainWindowTest, SendRingToTheNullAddressFailsAfterTheStateHasChanged)
 {
     createForm();
-    form->Edit1->setText(QStringLiteral("0.0.0.0"));
-    form->SpeedButton3->click();
+    form->addressEdit->setText(QStringLiteral("0.0.0.0"));
+    form->sendRingButton->click();
     EXPECT_EQ(errors.messages, QStringList{QStringLiteral("Null Remote Address")});
-    EXPECT_FALSE(form->SpeedButton3->isEnabled());
+    EXPECT_FALSE(form->sendRingButton->isEnabled());
     EXPECT_EQ(form->currentPeer(), QStringLiteral("0.0.0.0"));
     EXPECT_EQ(form->windowTitle(), QStringLiteral("Sending ring"));
 }
@@ -217,14 +217,14 @@ TEST_F(MainWindowTest, SendRingToTheNullAddressFailsAfterTheStateHasChanged)
 TEST_F(MainWindowTest, AFailingVoiceSendIsShownOnceAndTheCallFallsBackToSilent)
 {
     createForm();
-    form->Edit1->setText(QStringLiteral("0.0.0.0"));
-    form->SpeedButton1->click();
-    ASSERT_TRUE(form->ACMIn1->Active());
+    form->addressEdit->setText(QStringLiteral("0.0.0.0"));
+    form->speakButton->click();
+    ASSERT_TRUE(form->capture->Active());
     ASSERT_TRUE(audio->fill(speechLikeBuffer()));
     processEventsUntil([this] { return !errors.messages.isEmpty(); });
     EXPECT_EQ(errors.messages, QStringList{QStringLiteral("Null Remote Address")});
-    EXPECT_FALSE(form->ACMIn1->Active());
-    EXPECT_TRUE(form->SpeedButton2->isChecked());
+    EXPECT_FALSE(form->capture->Active());
+    EXPECT_TRUE(form->silentButton->isChecked());
     EXPECT_EQ(form->windowTitle(), QStringLiteral("Silent"));
     EXPECT_FALSE(audio->fill(speechLikeBuffer())) << "nothing is recording any more";
 }
@@ -232,15 +232,15 @@ TEST_F(MainWindowTest, AFailingVoiceSendIsShownOnceAndTheCallFallsBackToSilent)
 TEST_F(MainWindowTest, SendMessageNeedsOnlyANonEmptyAddress)
 {
     createForm();
-    form->SendMessage(makeTextMessage("hi"));
+    form->sendMessage(makeTextMessage("hi"));
     EXPECT_EQ(boxes.messages, QStringList{QStringLiteral("Enter a valid IP address!!!")});
 
-    form->Edit1->setText(QStringLiteral("127.0.0.1"));
-    form->SendMessage(makeTextMessage("hi"));
+    form->addressEdit->setText(QStringLiteral("127.0.0.1"));
+    form->sendMessage(makeTextMessage("hi"));
     const QNetworkDatagram text = nextDatagram();
     EXPECT_EQ(text.data().size(), 390);
     EXPECT_TRUE(text.data().startsWith("|messhi|"));
-    EXPECT_FALSE(form->SpeedButton3->isEnabled());
+    EXPECT_FALSE(form->sendRingButton->isEnabled());
     EXPECT_EQ(form->currentPeer(), QStringLiteral("127.0.0.1"));
 }
 
@@ -248,9 +248,9 @@ TEST_F(MainWindowTest, AReceivePortHeldByAnotherProgramIsToldOnceAtStart)
 {
     QUdpSocket holder;
     ASSERT_TRUE(holder.bind(QHostAddress::AnyIPv4, 5552, QUdpSocket::DontShareAddress));
-    TForm1 blocked;
+    MainWindow blocked;
     EXPECT_EQ(boxes.messages, QStringList{QStringLiteral("Kavelo cannot receive calls: UDP port 5552 is in use.")});
-    EXPECT_EQ(blocked.NMUDP2->BoundPort(), 0);
+    EXPECT_EQ(blocked.receiver->BoundPort(), 0);
 }
 
 TEST_F(MainWindowTest, StartsWithoutComplaintWhenItsPortsAreFree)
@@ -263,7 +263,7 @@ TEST_F(MainWindowTest, ProgramFolderIsTheCurrentDirectoryWithoutAnAutostartValue
 {
     createForm();
     EXPECT_EQ(form->programFolder(), QDir::currentPath() + QLatin1Char('/'));
-    EXPECT_FALSE(form->CheckBox1->isChecked());
+    EXPECT_FALSE(form->autostartCheck->isChecked());
 }
 
 TEST_F(MainWindowTest, ProgramFolderComesFromTheAutostartValue)
@@ -271,7 +271,7 @@ TEST_F(MainWindowTest, ProgramFolderComesFromTheAutostartValue)
     AutostartStore::write(QStringLiteral("Kavelo"), autostartCommand(QStringLiteral("/opt/kavelo test/")));
     createForm();
     EXPECT_EQ(form->programFolder(), QStringLiteral("/opt/kavelo test/"));
-    EXPECT_TRUE(form->CheckBox1->isChecked());
+    EXPECT_TRUE(form->autostartCheck->isChecked());
 }
 
 } // namespace

@@ -1,8 +1,8 @@
 #include "MainWindowFixture.h"
 
-#include "audio/ACMConvertor.h"
-#include "audio/ACMIn.h"
-#include "audio/ACMOut.h"
+#include "audio/GsmConverter.h"
+#include "audio/AudioCapture.h"
+#include "audio/AudioPlayback.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -28,9 +28,9 @@ protected:
     // Puts the window into a conversation with 127.0.0.1.
     void speakTo127001()
     {
-        form->Edit1->setText(QStringLiteral("127.0.0.1"));
-        form->SpeedButton1->click();
-        ASSERT_TRUE(form->ACMIn1->Active());
+        form->addressEdit->setText(QStringLiteral("127.0.0.1"));
+        form->speakButton->click();
+        ASSERT_TRUE(form->capture->Active());
     }
 
     void writeRingSound()
@@ -47,7 +47,7 @@ protected:
         sf_close(file);
     }
 
-    int missedRows() const { return missedCalls->ListView1->topLevelItemCount(); }
+    int missedRows() const { return missedCalls->missedCallsView->topLevelItemCount(); }
 };
 
 TEST_F(ReceiveDispatchTest, VoiceFromAnyoneWhileIdleIsPlayedAtOnce)
@@ -55,12 +55,12 @@ TEST_F(ReceiveDispatchTest, VoiceFromAnyoneWhileIdleIsPlayedAtOnce)
     const QByteArray voice(390, '\x42');
     sendToWindow(voice);
     ASSERT_TRUE(processEventsUntil([this] { return audio->count(Op::WaveOutWrite) == 1; }));
-    EXPECT_EQ(form->Edit1->text(), QStringLiteral("127.0.0.1"));
-    EXPECT_TRUE(form->ACMOut1->Active());
-    EXPECT_EQ(form->ACMOut1->NumBuffers(), 0);
-    EXPECT_EQ(audio->openPlayback()->format, form->ACMConvertor1->ACMFormatOut());
+    EXPECT_EQ(form->addressEdit->text(), QStringLiteral("127.0.0.1"));
+    EXPECT_TRUE(form->playback->Active());
+    EXPECT_EQ(form->playback->NumBuffers(), 0);
+    EXPECT_EQ(audio->openPlayback()->format, form->converter->ACMFormatOut());
     EXPECT_EQ(audio->calls().back().bytes, voice);
-    EXPECT_FALSE(form->SpeedButton5->isEnabled());
+    EXPECT_FALSE(form->contactListButton->isEnabled());
     EXPECT_EQ(missedRows(), 0);
 
     sendToWindow(QByteArray(130, '\x43'));
@@ -73,8 +73,8 @@ TEST_F(ReceiveDispatchTest, ARingShowsTheAlertWithTheCallersNameAndPlaysTheRingS
     writeRingSound();
     sendToWindow(QByteArray("ring").leftJustified(390, '\0'), QStringLiteral("127.0.0.2"));
     ASSERT_TRUE(processEventsUntil([this] { return ringAlert->isVisible(); }));
-    EXPECT_EQ(ringAlert->Label2->text(), QStringLiteral("Ann"));
-    EXPECT_EQ(form->Edit1->text(), QStringLiteral("127.0.0.2"));
+    EXPECT_EQ(ringAlert->callerLabel->text(), QStringLiteral("Ann"));
+    EXPECT_EQ(form->addressEdit->text(), QStringLiteral("127.0.0.2"));
     EXPECT_EQ(audio->count(Op::WaveOutOpen), 1) << "the ring sound's device";
     EXPECT_EQ(audio->openPlayback()->format.bitsPerSample(), 16);
     EXPECT_GT(audio->count(Op::WaveOutWrite), 0);
@@ -86,7 +86,7 @@ TEST_F(ReceiveDispatchTest, AMissingRingSoundIsToldButTheAlertStillNamesTheCalle
     sendToWindow("ring", QStringLiteral("127.0.0.2"));
     ASSERT_TRUE(processEventsUntil([this] { return !errors.messages.isEmpty(); }));
     EXPECT_TRUE(ringAlert->isVisible());
-    EXPECT_EQ(ringAlert->Label2->text(), QStringLiteral("Ann"));
+    EXPECT_EQ(ringAlert->callerLabel->text(), QStringLiteral("Ann"));
     ASSERT_EQ(errors.messages.size(), 1);
     EXPECT_TRUE(errors.messages[0].contains(QStringLiteral("Phone.wav")));
 }
@@ -95,7 +95,7 @@ TEST_F(ReceiveDispatchTest, AContactLineIsMatchedByItsWholeAddress)
 {
     sendToWindow("ring", QStringLiteral("127.0.0.1"));
     ASSERT_TRUE(processEventsUntil([this] { return ringAlert->isVisible(); }));
-    EXPECT_EQ(ringAlert->Label2->text(), QStringLiteral("Me")) << "not Bob at 127.0.0.12";
+    EXPECT_EQ(ringAlert->callerLabel->text(), QStringLiteral("Me")) << "not Bob at 127.0.0.12";
 }
 
 TEST_F(ReceiveDispatchTest, AThirdPartyDuringACallIsListedOnceAndShownAtSilent)
@@ -104,23 +104,23 @@ TEST_F(ReceiveDispatchTest, AThirdPartyDuringACallIsListedOnceAndShownAtSilent)
     sendToWindow("ring", QStringLiteral("127.0.0.2"));
     ASSERT_TRUE(processEventsUntil([this] { return missedRows() == 1; }));
     EXPECT_EQ(form->windowTitle(), QStringLiteral("Ann tries to connect"));
-    EXPECT_EQ(missedCalls->ListView1->topLevelItem(0)->text(0), QStringLiteral("Ann"));
+    EXPECT_EQ(missedCalls->missedCallsView->topLevelItem(0)->text(0), QStringLiteral("Ann"));
     EXPECT_FALSE(ringAlert->isVisible()) << "a third party never rings";
     EXPECT_EQ(audio->count(Op::WaveOutOpen), 0) << "and is never played";
-    EXPECT_EQ(form->Edit1->text(), QStringLiteral("127.0.0.1"));
+    EXPECT_EQ(form->addressEdit->text(), QStringLiteral("127.0.0.1"));
 
     sendToWindow(QByteArray(390, '\x11'), QStringLiteral("127.0.0.2"));
     sendToWindow("stop", QStringLiteral("127.0.0.3"));
     ASSERT_TRUE(processEventsUntil([this] { return missedRows() == 2; }));
-    EXPECT_EQ(missedCalls->ListView1->topLevelItem(1)->text(0), QStringLiteral("127.0.0.3"));
+    EXPECT_EQ(missedCalls->missedCallsView->topLevelItem(1)->text(0), QStringLiteral("127.0.0.3"));
     EXPECT_TRUE(form->missedCalls());
 
     EXPECT_FALSE(missedCalls->isVisible());
-    form->SpeedButton2->click();
+    form->silentButton->click();
     EXPECT_TRUE(missedCalls->isVisible());
     EXPECT_FALSE(form->missedCalls());
     missedCalls->hide();
-    form->SpeedButton2->click();
+    form->silentButton->click();
     EXPECT_FALSE(missedCalls->isVisible()) << "shown once per recorded call";
 }
 
@@ -131,9 +131,9 @@ TEST_F(ReceiveDispatchTest, AStopWhileSpeakingEndsTheConversationWithAMessage)
     ASSERT_TRUE(processEventsUntil([this] { return !boxes.messages.isEmpty(); }));
     EXPECT_EQ(boxes.messages,
               QStringList{QStringLiteral("You recieved STOP signal from Me maybe you should call him/her later.")});
-    EXPECT_TRUE(form->SpeedButton2->isChecked());
-    EXPECT_FALSE(form->ACMIn1->Active());
-    EXPECT_TRUE(form->Edit1->text().isEmpty());
+    EXPECT_TRUE(form->silentButton->isChecked());
+    EXPECT_FALSE(form->capture->Active());
+    EXPECT_TRUE(form->addressEdit->text().isEmpty());
     EXPECT_TRUE(form->currentPeer().isEmpty());
     EXPECT_EQ(form->windowTitle(), QStringLiteral("Silent"));
 }
@@ -164,10 +164,10 @@ TEST_F(ReceiveDispatchTest, TextLinesShowLiterallyWithNameAndTime)
     const QByteArray hostile = "|mess<b>x</b><img src=\"file:///etc/passwd\">|tail";
     sendToWindow(hostile, QStringLiteral("127.0.0.2"));
     ASSERT_TRUE(processEventsUntil([this] { return messages->isVisible(); }));
-    const QString pane = messages->RichEdit1->toPlainText();
+    const QString pane = messages->conversationPane->toPlainText();
     EXPECT_TRUE(pane.startsWith(QStringLiteral("Ann (")));
     EXPECT_TRUE(pane.endsWith(QStringLiteral("): <b>x</b><img src=\"file:///etc/passwd\">"))) << pane.toStdString();
-    EXPECT_FALSE(messages->RichEdit1->document()->toHtml().contains(QStringLiteral("<img")));
+    EXPECT_FALSE(messages->conversationPane->document()->toHtml().contains(QStringLiteral("<img")));
 }
 
 TEST_F(ReceiveDispatchTest, AThirdPartysTextIsShownWithoutTouchingTheCall)
@@ -175,9 +175,9 @@ TEST_F(ReceiveDispatchTest, AThirdPartysTextIsShownWithoutTouchingTheCall)
     speakTo127001();
     sendToWindow("|messhello|", QStringLiteral("127.0.0.3"));
     ASSERT_TRUE(processEventsUntil([this] { return messages->isVisible(); }));
-    EXPECT_TRUE(messages->RichEdit1->toPlainText().endsWith(QStringLiteral("): hello")));
+    EXPECT_TRUE(messages->conversationPane->toPlainText().endsWith(QStringLiteral("): hello")));
     EXPECT_EQ(form->currentPeer(), QStringLiteral("127.0.0.1"));
-    EXPECT_EQ(form->Edit1->text(), QStringLiteral("127.0.0.1"));
+    EXPECT_EQ(form->addressEdit->text(), QStringLiteral("127.0.0.1"));
     EXPECT_EQ(missedRows(), 0);
 }
 
@@ -185,7 +185,7 @@ TEST_F(ReceiveDispatchTest, TextBytesAreWindows1252)
 {
     sendToWindow("|mess\x80 caf\xE9|", QStringLiteral("127.0.0.2"));
     ASSERT_TRUE(processEventsUntil([this] { return messages->isVisible(); }));
-    EXPECT_TRUE(messages->RichEdit1->toPlainText().endsWith(QString::fromUtf8("): \u20ac caf\u00e9")));
+    EXPECT_TRUE(messages->conversationPane->toPlainText().endsWith(QString::fromUtf8("): \u20ac caf\u00e9")));
 }
 
 } // namespace

@@ -1,11 +1,11 @@
 // Checks the converter's GSM 06.10 blocks from outside: synthesised speech goes
-// through TACMConvertor exactly as a call sends it, and an independent decoder
+// through GsmConverter exactly as a call sends it, and an independent decoder
 // (ffmpeg's native gsm_ms) must give the speech back.
-#include "audio/ACMConvertor.h"
+#include "audio/GsmConverter.h"
 #include "platform/GsmCodec.h"
 #include "platform/GsmCompressionManager.h"
 
-#include "ACMConvertorFormats.h"
+#include "GsmConverterFormats.h"
 
 #include <QFile>
 #include <QProcess>
@@ -116,7 +116,7 @@ TEST(GsmConformance, SpeechConvertedInCallBuffersDecodesBackWithAnIndependentDec
         peak = std::max(peak, std::abs(static_cast<std::uint8_t>(c) - 128));
     ASSERT_NEAR(peak, 128 * std::pow(10.0, -3.0 / 20), 4) << "speech peaks at about -3 dBFS";
 
-    TACMConvertor convertor(nullptr, std::make_shared<GsmCompressionManager>());
+    GsmConverter convertor(nullptr, std::make_shared<GsmCompressionManager>());
     test::setCallFormats(convertor);
     convertor.setInputBufferSize(kBufferBytes);
     convertor.setActive(true);

@@ -1,8 +1,8 @@
 #include "DeviceTestSupport.h"
 #include "support/TestSupport.h"
 
-#include "audio/ACMIn.h"
-#include "audio/ACMOut.h"
+#include "audio/AudioCapture.h"
+#include "audio/AudioPlayback.h"
 #include "platform/GsmCodec.h"
 #include "platform/PulseAudioBackend.h"
 
@@ -33,7 +33,7 @@ protected:
 
 TEST_F(ComponentsOnServerTest, CaptureDeliversTheSpokenWordsInEventsOf2000Bytes)
 {
-    TACMIn capture(&owner);
+    AudioCapture capture(&owner);
     capture.setBufferSize(2000);
     capture.setNumBuffers(10);
     std::vector<qint32> sizes;
@@ -71,7 +71,7 @@ TEST_F(ComponentsOnServerTest, PlaybackOfGsmBlocksSoundsAsTheDecodedSpeech)
     ASSERT_TRUE(recorder.started());
     processEventsFor(800);
 
-    TACMOut playback(&owner);
+    AudioPlayback playback(&owner);
     int played = 0;
     playback.OnBufferPlayed = [&](QObject*) { ++played; };
     playback.setNumBuffers(0);

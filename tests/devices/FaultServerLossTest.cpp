@@ -5,8 +5,8 @@
 #include "DeviceTestSupport.h"
 #include "support/TestSupport.h"
 
-#include "audio/ACMIn.h"
-#include "audio/ACMOut.h"
+#include "audio/AudioCapture.h"
+#include "audio/AudioPlayback.h"
 #include "platform/PulseAudioBackend.h"
 
 #include <QDir>
@@ -106,7 +106,7 @@ protected:
 
 TEST_F(FaultServerLossTest, PlaybackRefusesTheNextBlockWithAClearErrorAndClosesAtOnce)
 {
-    TACMOut out(nullptr, server.backend());
+    AudioPlayback out(nullptr, server.backend());
     out.setNumBuffers(0);
     out.Open(gsm610());
     const EncodedSpeech speech = encodeSpeech();
@@ -122,7 +122,7 @@ TEST_F(FaultServerLossTest, PlaybackRefusesTheNextBlockWithAClearErrorAndClosesA
         [&] {
             try {
                 out.Play(speech.blocks.data(), 390);
-            } catch (const EACMOut& e) {
+            } catch (const AudioPlaybackError& e) {
                 refusal = e.Message();
             }
             return !refusal.isEmpty();
@@ -136,7 +136,7 @@ TEST_F(FaultServerLossTest, PlaybackRefusesTheNextBlockWithAClearErrorAndClosesA
     try {
         out.Open(gsm610());
         ADD_FAILURE() << "playback opened without a server";
-    } catch (const EACMOut& e) {
+    } catch (const AudioPlaybackError& e) {
         EXPECT_EQ(e.Message(), QStringLiteral("WaveOutOpen The specified resource does not exist."));
     }
     EXPECT_TRUE(errors.messages.isEmpty()) << errors.messages.join(QLatin1Char('\n')).toStdString();
@@ -146,7 +146,7 @@ TEST_F(FaultServerLossTest, PlaybackRefusesTheNextBlockWithAClearErrorAndClosesA
 // "Speaking" in the caption: the loss has to reach the component as a failure.
 TEST_F(FaultServerLossTest, RecordingThatLosesItsServerIsReportedNotSilentlyStopped)
 {
-    TACMIn in(nullptr, server.backend());
+    AudioCapture in(nullptr, server.backend());
     in.setBufferSize(2000);
     int buffers = 0;
     in.OnBufferFull = [&](QObject*, const void*, qint32) { ++buffers; };

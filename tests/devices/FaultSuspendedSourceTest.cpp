@@ -5,7 +5,7 @@
 #include "DeviceTestSupport.h"
 #include "support/TestSupport.h"
 
-#include "audio/ACMIn.h"
+#include "audio/AudioCapture.h"
 #include "platform/PulseAudioBackend.h"
 
 #include <QElapsedTimer>
@@ -27,7 +27,7 @@ TEST_F(FaultSuspendedSourceTest, SpeakOnASuspendedMicrophoneRecordsOrSaysWhyNot)
 {
     ErrorBoxCatcher errors;
     SuspendedSource suspended;
-    TACMIn in(nullptr, makePulseAudioBackend());
+    AudioCapture in(nullptr, makePulseAudioBackend());
     in.setBufferSize(2000);
     int buffers = 0;
     in.OnBufferFull = [&](QObject*, const void*, qint32) { ++buffers; };
@@ -36,7 +36,7 @@ TEST_F(FaultSuspendedSourceTest, SpeakOnASuspendedMicrophoneRecordsOrSaysWhyNot)
     opening.start();
     try {
         in.Open(pcm8kU8());
-    } catch (const EACMIn& e) {
+    } catch (const AudioCaptureError& e) {
         refusal = e.Message();
     }
     const qint64 openMs = opening.elapsed();

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "net/NMUDP.h"
+#include "net/UdpEndpoint.h"
 #include "support/TestSupport.h"
 
 #include <QByteArray>
@@ -116,9 +116,9 @@ struct Received {
 };
 
 // An endpoint whose lookups and socket opening can be watched or staged.
-class ProbedEndpoint : public TNMUDP {
+class ProbedEndpoint : public UdpEndpoint {
 public:
-    using TNMUDP::TNMUDP;
+    using UdpEndpoint::UdpEndpoint;
 
     QStringList lookups;
     // When set, the next socket opening fails with this errno.
@@ -127,7 +127,7 @@ public:
     // Records every datagram announced, with the bytes ReadDatagram returns.
     std::vector<Received>& recordReceived()
     {
-        OnDataReceived = [this](TComponent* sender, int n, const QString& ip, int port) {
+        OnDataReceived = [this](Component* sender, int n, const QString& ip, int port) {
             EXPECT_EQ(sender, this);
             QByteArray bytes(kReceiveBufferSize, '\0');
             int length = -1;
@@ -143,13 +143,13 @@ protected:
     void startHostLookup(const QString& name) override
     {
         lookups.append(name);
-        TNMUDP::startHostLookup(name);
+        UdpEndpoint::startHostLookup(name);
     }
 
     int openSocket() override
     {
         if (!refuseSocketWith)
-            return TNMUDP::openSocket();
+            return UdpEndpoint::openSocket();
         errno = *std::exchange(refuseSocketWith, std::nullopt);
         return -1;
     }

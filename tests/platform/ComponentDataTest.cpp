@@ -7,14 +7,14 @@
 namespace kavelo {
 
 // A component with one of each kind of stored value.
-class TSample : public TComponent {
+class SampleComponent : public Component {
     Q_OBJECT
     Q_PROPERTY(QString Host MEMBER host)
     Q_PROPERTY(int Port READ port WRITE setPort)
     Q_PROPERTY(quint32 Size MEMBER size)
     Q_PROPERTY(bool Enabled MEMBER enabled)
 public:
-    using TComponent::TComponent;
+    using Component::Component;
 
     int port() const { return port_; }
     void setPort(int value)
@@ -25,7 +25,7 @@ public:
 
     void Loaded() override
     {
-        TComponent::Loaded();
+        Component::Loaded();
         ++loadedCalls;
     }
 
@@ -53,18 +53,18 @@ class ComponentDataTest : public ::testing::Test {
 protected:
     ComponentDataTest()
     {
-        first->setObjectName(QStringLiteral("Sample1"));
-        second->setObjectName(QStringLiteral("Sample2"));
+        first->setObjectName(QStringLiteral("first"));
+        second->setObjectName(QStringLiteral("second"));
     }
 
     QObject owner;
-    TSample* first = new TSample(&owner);
-    TSample* second = new TSample(&owner);
+    SampleComponent* first = new SampleComponent(&owner);
+    SampleComponent* second = new SampleComponent(&owner);
 };
 
 TEST_F(ComponentDataTest, ReadSetsPropertiesByNameThenRunsLoadedOnEveryComponent)
 {
-    readComponentData(&owner, "object Sample1: TSample\n"
+    readComponentData(&owner, "object first: SampleComponent\n"
                               "  Host = 'it''s here'#13'x'\n"
                               "  Port = 5551\n"
                               "  Size = 4000000000\n"
@@ -73,7 +73,7 @@ TEST_F(ComponentDataTest, ReadSetsPropertiesByNameThenRunsLoadedOnEveryComponent
                               "    81000000 31\n"
                               "    00 }\n"
                               "end\n"
-                              "object Sample2: TSample\n"
+                              "object second: SampleComponent\n"
                               "  Port = -1\n"
                               "end\n");
     EXPECT_EQ(first->host, QStringLiteral("it's here\rx"));
@@ -85,7 +85,7 @@ TEST_F(ComponentDataTest, ReadSetsPropertiesByNameThenRunsLoadedOnEveryComponent
     EXPECT_EQ(first->loadedCalls, 1);
     EXPECT_EQ(second->port(), -1);
     EXPECT_EQ(second->loadedCalls, 1);
-    EXPECT_FALSE(first->componentState().testFlag(TComponent::csLoading));
+    EXPECT_FALSE(first->componentState().testFlag(Component::csLoading));
 }
 
 TEST_F(ComponentDataTest, WrittenDataReadsBackTheSame)
@@ -98,8 +98,8 @@ TEST_F(ComponentDataTest, WrittenDataReadsBackTheSame)
     const QByteArray data = writeComponentData({first});
 
     QObject otherOwner;
-    auto* copy = new TSample(&otherOwner);
-    copy->setObjectName(QStringLiteral("Sample1"));
+    auto* copy = new SampleComponent(&otherOwner);
+    copy->setObjectName(QStringLiteral("first"));
     readComponentData(&otherOwner, data);
     EXPECT_EQ(copy->host, first->host);
     EXPECT_EQ(copy->port(), 5552);
@@ -124,23 +124,23 @@ TEST_P(ComponentDataErrors, MalformedDataRaisesAndNamesTheLine)
     } catch (const Exception& e) {
         EXPECT_TRUE(e.Message().contains(QString::fromUtf8(GetParam().message))) << e.Message().toStdString();
     }
-    EXPECT_FALSE(first->componentState().testFlag(TComponent::csLoading));
+    EXPECT_FALSE(first->componentState().testFlag(Component::csLoading));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ComponentDataErrors,
     ::testing::Values(
-        BadData{"UnknownComponent", "object Nope: TSample\nend\n", "component Nope does not exist"},
-        BadData{"WrongClass", "object Sample1: TNMUDP\nend\n", "line 1"},
-        BadData{"UnknownProperty", "object Sample1: TSample\n  Colour = 3\nend\n", "Sample1.Colour does not exist"},
-        BadData{"UnknownBlock", "object Sample1: TSample\n  Other = {00}\nend\n", "Sample1.Other does not exist"},
-        BadData{"InheritedNameIsNotStored", "object Sample1: TSample\n  objectName = 'x'\nend\n", "does not exist"},
-        BadData{"MissingEnd", "object Sample1: TSample\n  Port = 1\n", "'end' expected"},
-        BadData{"UnterminatedString", "object Sample1: TSample\n  Host = 'abc\nend\n", "line 2"},
-        BadData{"BadNumber", "object Sample1: TSample\n  Port = 12x\nend\n", "invalid value"},
-        BadData{"WrongType", "object Sample1: TSample\n  Port = 'abc'\nend\n", "invalid value for Sample1.Port"},
-        BadData{"OddHex", "object Sample1: TSample\n  Block = {123}\nend\n", "odd number"},
-        BadData{"UnclosedBlock", "object Sample1: TSample\n  Block = {12\n", "'}' expected"}),
+        BadData{"UnknownComponent", "object Nope: SampleComponent\nend\n", "component Nope does not exist"},
+        BadData{"WrongClass", "object first: UdpEndpoint\nend\n", "line 1"},
+        BadData{"UnknownProperty", "object first: SampleComponent\n  Colour = 3\nend\n", "first.Colour does not exist"},
+        BadData{"UnknownBlock", "object first: SampleComponent\n  Other = {00}\nend\n", "first.Other does not exist"},
+        BadData{"InheritedNameIsNotStored", "object first: SampleComponent\n  objectName = 'x'\nend\n", "does not exist"},
+        BadData{"MissingEnd", "object first: SampleComponent\n  Port = 1\n", "'end' expected"},
+        BadData{"UnterminatedString", "object first: SampleComponent\n  Host = 'abc\nend\n", "line 2"},
+        BadData{"BadNumber", "object first: SampleComponent\n  Port = 12x\nend\n", "invalid value"},
+        BadData{"WrongType", "object first: SampleComponent\n  Port = 'abc'\nend\n", "invalid value for first.Port"},
+        BadData{"OddHex", "object first: SampleComponent\n  Block = {123}\nend\n", "odd number"},
+        BadData{"UnclosedBlock", "object first: SampleComponent\n  Block = {12\n", "'}' expected"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

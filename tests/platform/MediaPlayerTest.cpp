@@ -34,7 +34,7 @@ protected:
     QString wavPath;
     std::vector<short> samples;
     InstalledFakeAudio audio;
-    TMediaPlayer player{nullptr, audio.backend()};
+    MediaPlayer player{nullptr, audio.backend()};
 };
 
 TEST_F(MediaPlayerTest, PlaysTheWholeFileWithoutWaitingAndInOrder)

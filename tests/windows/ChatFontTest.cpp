@@ -58,19 +58,19 @@ TEST(ColorValue, SavedBackgroundPicksTheFirstCellOfTheSameColour)
 
 struct FontCase {
     const char* label;
-    TChatFont record;
+    ChatFont record;
 };
 
 class ChatFontRoundTrip : public ::testing::TestWithParam<FontCase> {};
 
 TEST_P(ChatFontRoundTrip, SurvivesTheWayThroughQFont)
 {
-    const TChatFont original = GetParam().record;
+    const ChatFont original = GetParam().record;
     const QFont font = toQFont(original);
     EXPECT_EQ(font.family(), original.name);
     EXPECT_EQ(font.pointSize(), original.size);
 
-    TChatFont copy;
+    ChatFont copy;
     copy.charset = original.charset;
     copy.background = original.background;
     copy.color = original.color;
@@ -107,7 +107,7 @@ TEST(ChatFont, StylesBecomeQFontAttributes)
 TEST(ChatFont, AnEmptyRecordLeavesTheDefaultFont)
 {
     // What a failed read of app.txt leaves: no name, size 0.
-    const QFont font = toQFont(TChatFont{});
+    const QFont font = toQFont(ChatFont{});
     EXPECT_GT(QFontInfo(font).pointSize(), 0);
     EXPECT_FALSE(font.bold());
 }
@@ -116,7 +116,7 @@ TEST(ChatFont, NegativeSizeIsAPixelHeight)
 {
     const QFont font = toQFont({QStringLiteral("Sans"), -12, 0, 0, 0, 0});
     EXPECT_EQ(font.pixelSize(), 16);
-    TChatFont back;
+    ChatFont back;
     assignFont(back, font, Qt::black);
     EXPECT_EQ(back.size, 12) << "stored in points";
 }
@@ -125,7 +125,7 @@ TEST(ChatFont, LongFaceNameIsCutTo32Characters)
 {
     QFont font;
     font.setFamilies({QStringLiteral("An Extraordinarily Long Font Face Name Indeed")});
-    TChatFont record;
+    ChatFont record;
     assignFont(record, font, Qt::black);
     EXPECT_EQ(record.name, QStringLiteral("An Extraordinarily Long Font Fac"));
     EXPECT_EQ(record.name.size(), kMaxFontNameLength);
@@ -133,17 +133,17 @@ TEST(ChatFont, LongFaceNameIsCutTo32Characters)
 
 TEST(ChatFont, ChoosingLeavesCharacterSetAndBackgroundAlone)
 {
-    TChatFont record{QStringLiteral("Sans"), 8, 0, 161, 0, 0x0000FFFF};
+    ChatFont record{QStringLiteral("Sans"), 8, 0, 161, 0, 0x0000FFFF};
     QFont font(QStringLiteral("Serif"));
     font.setPointSize(20);
     font.setItalic(true);
     assignFont(record, font, QColor(0, 0, 255));
-    EXPECT_EQ(record, (TChatFont{QStringLiteral("Serif"), 20, kStyleItalic, 161, 0x00FF0000, 0x0000FFFF}));
+    EXPECT_EQ(record, (ChatFont{QStringLiteral("Serif"), 20, kStyleItalic, 161, 0x00FF0000, 0x0000FFFF}));
 }
 
 TEST(ChatFont, ASystemColourStaysOneUnlessAnotherColourIsChosen)
 {
-    TChatFont record{QStringLiteral("Sans"), 8, 0, 0, kSystemWindowTextColor, 0};
+    ChatFont record{QStringLiteral("Sans"), 8, 0, 0, kSystemWindowTextColor, 0};
     assignFont(record, toQFont(record), colorFromValue(kSystemWindowTextColor));
     EXPECT_EQ(record.color, kSystemWindowTextColor);
 

@@ -20,8 +20,8 @@ protected:
         QTest::mouseClick(&grid, button, {}, grid.cellRect(cell).center());
     }
 
-    TColorGrid grid;
-    QSignalSpy changes{&grid, &TColorGrid::OnChange};
+    ColorGrid grid;
+    QSignalSpy changes{&grid, &ColorGrid::OnChange};
 };
 
 TEST_F(ColorGridTest, StartsWithWhitePicked)

@@ -1,6 +1,6 @@
 #include "FakeMainWindow.h"
 #include "support/TestSupport.h"
-#include "windows/Unit2.h"
+#include "windows/ContactListWindow.h"
 
 #include <QApplication>
 #include <QFile>
@@ -23,7 +23,7 @@ namespace {
 
 const QByteArray kThree = "Ann|10.0.0.1\r\nBob|10.0.0.2\r\nJ\xf6rg|10.0.0.3\r\n";
 
-class ContactListWindow : public ::testing::Test {
+class ContactListWindowTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -53,8 +53,8 @@ protected:
             result.append(c.name);
         return result;
     }
-    QTreeWidgetItem* row(int i) const { return form.ListView1->topLevelItem(i); }
-    void select(int i) { form.ListView1->setCurrentItem(row(i)); }
+    QTreeWidgetItem* row(int i) const { return form.contactsView->topLevelItem(i); }
+    void select(int i) { form.contactsView->setCurrentItem(row(i)); }
     void showWith(const QByteArray& bytes)
     {
         putFile(bytes);
@@ -63,50 +63,50 @@ protected:
 
     QTemporaryDir dir;
     test::FakeMainWindow main{dir.path() + u'/'};
-    TForm2 form{main};
+    ContactListWindow form{main};
     QStringList questions;
     bool answer = true;
 };
 
-TEST_F(ContactListWindow, LooksAsDesigned)
+TEST_F(ContactListWindowTest, LooksAsDesigned)
 {
     EXPECT_EQ(form.windowTitle(), "Contact list");
     EXPECT_EQ(form.size(), QSize(252, 393));
-    EXPECT_EQ(form.ListView1->headerItem()->text(0), "Contact name");
-    EXPECT_EQ(form.ListView1->headerItem()->text(1), "IP address");
-    EXPECT_EQ(form.ListView1->columnWidth(0), 120);
-    EXPECT_EQ(form.ListView1->columnWidth(1), 120);
-    EXPECT_EQ(form.ListView1->toolTip(), "Double-click on a contact to use his/her IP");
-    EXPECT_EQ(form.ListView1->selectionBehavior(), QAbstractItemView::SelectRows);
-    EXPECT_FALSE(form.ListView1->isSortingEnabled());
+    EXPECT_EQ(form.contactsView->headerItem()->text(0), "Contact name");
+    EXPECT_EQ(form.contactsView->headerItem()->text(1), "IP address");
+    EXPECT_EQ(form.contactsView->columnWidth(0), 120);
+    EXPECT_EQ(form.contactsView->columnWidth(1), 120);
+    EXPECT_EQ(form.contactsView->toolTip(), "Double-click on a contact to use his/her IP");
+    EXPECT_EQ(form.contactsView->selectionBehavior(), QAbstractItemView::SelectRows);
+    EXPECT_FALSE(form.contactsView->isSortingEnabled());
     // Accessible names are what whole-program tests find the controls by.
-    EXPECT_EQ(form.BitBtn1->accessibleName(), "Use this IP address (call him/her)");
-    EXPECT_EQ(form.Edit1->accessibleName(), "Contact name:");
-    EXPECT_EQ(form.Edit2->accessibleName(), "IP address:");
-    EXPECT_EQ(form.SpeedButton1->accessibleName(), "Add / Modify");
-    EXPECT_EQ(form.SpeedButton3->accessibleName(), "Delete");
-    EXPECT_EQ(form.SpeedButton2->accessibleName(), "New");
-    EXPECT_TRUE(form.SpeedButton1->font().bold());
-    EXPECT_EQ(form.SpeedButton1->palette().color(QPalette::ButtonText), QColor(Qt::blue));
+    EXPECT_EQ(form.useAddressButton->accessibleName(), "Use this IP address (call him/her)");
+    EXPECT_EQ(form.nameEdit->accessibleName(), "Contact name:");
+    EXPECT_EQ(form.addressEdit->accessibleName(), "IP address:");
+    EXPECT_EQ(form.addOrModifyButton->accessibleName(), "Add / Modify");
+    EXPECT_EQ(form.deleteButton->accessibleName(), "Delete");
+    EXPECT_EQ(form.newButton->accessibleName(), "New");
+    EXPECT_TRUE(form.addOrModifyButton->font().bold());
+    EXPECT_EQ(form.addOrModifyButton->palette().color(QPalette::ButtonText), QColor(Qt::blue));
 }
 
-TEST_F(ContactListWindow, ShowingReadsTheFileAndStartsWithEmptyEnabledFields)
+TEST_F(ContactListWindowTest, ShowingReadsTheFileAndStartsWithEmptyEnabledFields)
 {
     showWith(kThree);
     EXPECT_EQ(names(), (QStringList{"Ann", "Bob", QStringLiteral("Jörg")}));
     EXPECT_EQ(row(2)->text(1), "10.0.0.3");
-    EXPECT_TRUE(form.Edit1->text().isEmpty());
-    EXPECT_TRUE(form.Edit2->text().isEmpty());
-    EXPECT_TRUE(form.Edit1->isEnabled());
+    EXPECT_TRUE(form.nameEdit->text().isEmpty());
+    EXPECT_TRUE(form.addressEdit->text().isEmpty());
+    EXPECT_TRUE(form.nameEdit->isEnabled());
 }
 
-TEST_F(ContactListWindow, AMissingFileGivesAnEmptyListWithoutAMessage)
+TEST_F(ContactListWindowTest, AMissingFileGivesAnEmptyListWithoutAMessage)
 {
     form.show();
-    EXPECT_EQ(form.ListView1->topLevelItemCount(), 0);
+    EXPECT_EQ(form.contactsView->topLevelItemCount(), 0);
 }
 
-TEST_F(ContactListWindow, ShowingAVisibleWindowDoesNotReadAgainButAHiddenOneDoes)
+TEST_F(ContactListWindowTest, ShowingAVisibleWindowDoesNotReadAgainButAHiddenOneDoes)
 {
     showWith(kThree);
     select(0);
@@ -114,32 +114,32 @@ TEST_F(ContactListWindow, ShowingAVisibleWindowDoesNotReadAgainButAHiddenOneDoes
     form.show();
     form.raise();
     EXPECT_EQ(names().size(), 3);
-    EXPECT_EQ(form.Edit1->text(), "Ann") << "fields untouched";
+    EXPECT_EQ(form.nameEdit->text(), "Ann") << "fields untouched";
 
     form.hide();
     form.show();
     EXPECT_EQ(names(), QStringList{"Zed"});
-    EXPECT_TRUE(form.Edit1->isEnabled());
-    EXPECT_TRUE(form.Edit2->text().isEmpty());
+    EXPECT_TRUE(form.nameEdit->isEnabled());
+    EXPECT_TRUE(form.addressEdit->text().isEmpty());
 }
 
-TEST_F(ContactListWindow, ClosingWritesTheListInOrder)
+TEST_F(ContactListWindowTest, ClosingWritesTheListInOrder)
 {
     showWith(kThree);
-    form.Edit1->setText("Cleo");
-    form.Edit2->setText("10.0.0.4");
-    form.SpeedButton1->click();
+    form.nameEdit->setText("Cleo");
+    form.addressEdit->setText("10.0.0.4");
+    form.addOrModifyButton->click();
     EXPECT_TRUE(form.close());
     EXPECT_FALSE(form.isVisible());
     EXPECT_EQ(fileBytes(), kThree + "Cleo|10.0.0.4\r\n");
 }
 
-TEST_F(ContactListWindow, DeletingEveryContactLeavesTheFileAsItWas)
+TEST_F(ContactListWindowTest, DeletingEveryContactLeavesTheFileAsItWas)
 {
     showWith(kThree);
-    while (form.ListView1->topLevelItemCount() > 0) {
+    while (form.contactsView->topLevelItemCount() > 0) {
         select(0);
-        form.SpeedButton3->click();
+        form.deleteButton->click();
     }
     EXPECT_EQ(questions, QStringList(3, "Are you sure?"));
     EXPECT_TRUE(form.close());
@@ -148,29 +148,29 @@ TEST_F(ContactListWindow, DeletingEveryContactLeavesTheFileAsItWas)
     EXPECT_EQ(names().size(), 3) << "the deleted contacts are back";
 }
 
-TEST_F(ContactListWindow, DeleteKeepsTheFieldsSoAddModifyBringsTheContactBack)
+TEST_F(ContactListWindowTest, DeleteKeepsTheFieldsSoAddModifyBringsTheContactBack)
 {
     showWith(kThree);
     select(0);
-    form.SpeedButton3->click();
+    form.deleteButton->click();
     EXPECT_EQ(names(), (QStringList{"Bob", QStringLiteral("Jörg")}));
-    EXPECT_TRUE(form.ListView1->selectedItems().isEmpty());
-    EXPECT_EQ(form.Edit1->text(), "Ann");
-    EXPECT_EQ(form.Edit2->text(), "10.0.0.1");
-    EXPECT_FALSE(form.Edit1->isEnabled());
+    EXPECT_TRUE(form.contactsView->selectedItems().isEmpty());
+    EXPECT_EQ(form.nameEdit->text(), "Ann");
+    EXPECT_EQ(form.addressEdit->text(), "10.0.0.1");
+    EXPECT_FALSE(form.nameEdit->isEnabled());
 
-    form.SpeedButton1->click();
+    form.addOrModifyButton->click();
     EXPECT_EQ(names(), (QStringList{"Bob", QStringLiteral("Jörg"), "Ann"}));
 }
 
-TEST_F(ContactListWindow, DeleteAnsweredNoOrWithoutSelectionRemovesNothing)
+TEST_F(ContactListWindowTest, DeleteAnsweredNoOrWithoutSelectionRemovesNothing)
 {
     showWith(kThree);
-    form.SpeedButton3->click();
+    form.deleteButton->click();
     EXPECT_TRUE(questions.isEmpty()) << "nothing selected, nothing asked";
     select(1);
     answer = false;
-    form.SpeedButton3->click();
+    form.deleteButton->click();
     EXPECT_EQ(questions.size(), 1);
     EXPECT_EQ(names().size(), 3);
 }
@@ -203,134 +203,134 @@ TEST(ContactListWarningBox, AsksInAModalWarningWithYesAndNo)
     EXPECT_EQ(buttons, (QStringList{"&No", "&Yes"}));
 }
 
-TEST_F(ContactListWindow, AddModifyMatchesNamesIgnoringCaseAndKeepsTheRowsOwnCase)
+TEST_F(ContactListWindowTest, AddModifyMatchesNamesIgnoringCaseAndKeepsTheRowsOwnCase)
 {
     showWith(kThree);
-    form.Edit1->setText("bOB");
-    form.Edit2->setText("10.9.9.9");
-    form.SpeedButton1->click();
+    form.nameEdit->setText("bOB");
+    form.addressEdit->setText("10.9.9.9");
+    form.addOrModifyButton->click();
     EXPECT_EQ(names(), (QStringList{"Ann", "Bob", QStringLiteral("Jörg")}));
     EXPECT_EQ(row(1)->text(1), "10.9.9.9");
 
-    form.Edit1->setText(QStringLiteral("JÖRG"));
-    form.Edit2->setText("1");
-    form.SpeedButton1->click();
+    form.nameEdit->setText(QStringLiteral("JÖRG"));
+    form.addressEdit->setText("1");
+    form.addOrModifyButton->click();
     EXPECT_EQ(row(2)->text(1), "1") << "letter case ignored beyond ASCII too";
     EXPECT_EQ(names().size(), 3);
 }
 
-TEST_F(ContactListWindow, AddModifyWithEmptyFieldsAddsAnEmptyContactThenEmptiesItsAddress)
+TEST_F(ContactListWindowTest, AddModifyWithEmptyFieldsAddsAnEmptyContactThenEmptiesItsAddress)
 {
     showWith("x|1\r\n");
-    form.SpeedButton1->click();
+    form.addOrModifyButton->click();
     EXPECT_EQ(form.contacts(), (QList<Contact>{{"x", "1"}, {}}));
     row(1)->setText(1, "5.5.5.5");
-    form.SpeedButton1->click();
+    form.addOrModifyButton->click();
     EXPECT_EQ(form.contacts(), (QList<Contact>{{"x", "1"}, {}}));
 }
 
-TEST_F(ContactListWindow, SelectionFillsTheFieldsAndLockTheName)
+TEST_F(ContactListWindowTest, SelectionFillsTheFieldsAndLockTheName)
 {
     showWith(kThree);
     select(1);
-    EXPECT_EQ(form.Edit1->text(), "Bob");
-    EXPECT_EQ(form.Edit2->text(), "10.0.0.2");
-    EXPECT_FALSE(form.Edit1->isEnabled());
+    EXPECT_EQ(form.nameEdit->text(), "Bob");
+    EXPECT_EQ(form.addressEdit->text(), "10.0.0.2");
+    EXPECT_FALSE(form.nameEdit->isEnabled());
     select(0);
-    EXPECT_EQ(form.Edit1->text(), "Ann");
+    EXPECT_EQ(form.nameEdit->text(), "Ann");
 
     // Clicking an empty part of the list drops the selection; the fields keep
     // showing the row that lost it.
-    form.Edit2->setText("typed");
-    form.ListView1->clearSelection();
-    EXPECT_TRUE(form.ListView1->selectedItems().isEmpty());
-    EXPECT_EQ(form.Edit1->text(), "Ann");
-    EXPECT_EQ(form.Edit2->text(), "10.0.0.1");
-    EXPECT_FALSE(form.Edit1->isEnabled());
+    form.addressEdit->setText("typed");
+    form.contactsView->clearSelection();
+    EXPECT_TRUE(form.contactsView->selectedItems().isEmpty());
+    EXPECT_EQ(form.nameEdit->text(), "Ann");
+    EXPECT_EQ(form.addressEdit->text(), "10.0.0.1");
+    EXPECT_FALSE(form.nameEdit->isEnabled());
 }
 
-TEST_F(ContactListWindow, NewEmptiesTheFieldsAndKeepsTheSelection)
+TEST_F(ContactListWindowTest, NewEmptiesTheFieldsAndKeepsTheSelection)
 {
     showWith(kThree);
     select(2);
-    form.SpeedButton2->click();
-    EXPECT_TRUE(form.Edit1->text().isEmpty());
-    EXPECT_TRUE(form.Edit2->text().isEmpty());
-    EXPECT_TRUE(form.Edit1->isEnabled());
-    EXPECT_EQ(form.ListView1->selectedItems(), QList<QTreeWidgetItem*>{row(2)});
+    form.newButton->click();
+    EXPECT_TRUE(form.nameEdit->text().isEmpty());
+    EXPECT_TRUE(form.addressEdit->text().isEmpty());
+    EXPECT_TRUE(form.nameEdit->isEnabled());
+    EXPECT_EQ(form.contactsView->selectedItems(), QList<QTreeWidgetItem*>{row(2)});
 }
 
-TEST_F(ContactListWindow, EnterWithoutASelectedRowDoesNothing)
+TEST_F(ContactListWindowTest, EnterWithoutASelectedRowDoesNothing)
 {
     showWith(kThree);
-    form.Edit1->setText("Ann");
-    QTest::keyClick(form.Edit1, Qt::Key_Return);
-    QTest::keyClick(form.Edit2, Qt::Key_Enter);
+    form.nameEdit->setText("Ann");
+    QTest::keyClick(form.nameEdit, Qt::Key_Return);
+    QTest::keyClick(form.addressEdit, Qt::Key_Enter);
     EXPECT_TRUE(main.addresses.isEmpty());
     EXPECT_TRUE(form.isVisible());
 }
 
-TEST_F(ContactListWindow, EnterWithASelectedRowUsesItsAddressAndClosesAndWrites)
+TEST_F(ContactListWindowTest, EnterWithASelectedRowUsesItsAddressAndClosesAndWrites)
 {
     showWith(kThree);
     select(1);
-    form.Edit2->setText("edited but not stored");
-    form.SpeedButton3->setFocus();
-    QTest::keyClick(form.Edit2, Qt::Key_Return);
+    form.addressEdit->setText("edited but not stored");
+    form.deleteButton->setFocus();
+    QTest::keyClick(form.addressEdit, Qt::Key_Return);
     EXPECT_EQ(main.addresses, QStringList{"10.0.0.2"}) << "the row's address, not the field's";
     EXPECT_FALSE(form.isVisible());
     EXPECT_EQ(fileBytes(), kThree);
 }
 
-TEST_F(ContactListWindow, DoubleClickOnARowUsesItsAddress)
+TEST_F(ContactListWindowTest, DoubleClickOnARowUsesItsAddress)
 {
     showWith(kThree);
-    const QRect rect = form.ListView1->visualItemRect(row(2));
-    QTest::mouseClick(form.ListView1->viewport(), Qt::LeftButton, {}, rect.center());
-    QTest::mouseDClick(form.ListView1->viewport(), Qt::LeftButton, {}, rect.center());
+    const QRect rect = form.contactsView->visualItemRect(row(2));
+    QTest::mouseClick(form.contactsView->viewport(), Qt::LeftButton, {}, rect.center());
+    QTest::mouseDClick(form.contactsView->viewport(), Qt::LeftButton, {}, rect.center());
     EXPECT_EQ(main.addresses, QStringList{"10.0.0.3"});
     EXPECT_FALSE(form.isVisible());
 }
 
-TEST_F(ContactListWindow, RowsUnderThePointerShowAHandPointer)
+TEST_F(ContactListWindowTest, RowsUnderThePointerShowAHandPointer)
 {
     showWith(kThree);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
-    QTest::mouseMove(form.ListView1->viewport(), form.ListView1->visualItemRect(row(1)).center());
+    QTest::mouseMove(form.contactsView->viewport(), form.contactsView->visualItemRect(row(1)).center());
     EXPECT_TRUE(test::processEventsUntil(
-        [&] { return form.ListView1->viewport()->cursor().shape() == Qt::PointingHandCursor; }, 1000));
-    QTest::mouseMove(form.ListView1->viewport(), QPoint(5, form.ListView1->viewport()->height() - 5));
+        [&] { return form.contactsView->viewport()->cursor().shape() == Qt::PointingHandCursor; }, 1000));
+    QTest::mouseMove(form.contactsView->viewport(), QPoint(5, form.contactsView->viewport()->height() - 5));
     EXPECT_TRUE(test::processEventsUntil(
-        [&] { return form.ListView1->viewport()->cursor().shape() != Qt::PointingHandCursor; }, 1000));
+        [&] { return form.contactsView->viewport()->cursor().shape() != Qt::PointingHandCursor; }, 1000));
 }
 
-TEST_F(ContactListWindow, OnlyTheFirstColumnIsRenamedInPlaceAndTheNameFieldDoesNotFollow)
+TEST_F(ContactListWindowTest, OnlyTheFirstColumnIsRenamedInPlaceAndTheNameFieldDoesNotFollow)
 {
     showWith(kThree);
     select(0);
-    form.ListView1->setFocus();
+    form.contactsView->setFocus();
 
-    const QModelIndex address = form.ListView1->model()->index(0, 1);
-    form.ListView1->setCurrentIndex(address);
-    QTest::keyClick(form.ListView1, Qt::Key_F2);
-    EXPECT_EQ(form.ListView1->indexWidget(address), nullptr) << "address column is not editable";
+    const QModelIndex address = form.contactsView->model()->index(0, 1);
+    form.contactsView->setCurrentIndex(address);
+    QTest::keyClick(form.contactsView, Qt::Key_F2);
+    EXPECT_EQ(form.contactsView->indexWidget(address), nullptr) << "address column is not editable";
 
-    const QModelIndex name = form.ListView1->model()->index(0, 0);
-    form.ListView1->setCurrentIndex(name);
-    QTest::keyClick(form.ListView1, Qt::Key_F2);
-    auto* editor = qobject_cast<QLineEdit*>(form.ListView1->indexWidget(name));
+    const QModelIndex name = form.contactsView->model()->index(0, 0);
+    form.contactsView->setCurrentIndex(name);
+    QTest::keyClick(form.contactsView, Qt::Key_F2);
+    auto* editor = qobject_cast<QLineEdit*>(form.contactsView->indexWidget(name));
     ASSERT_NE(editor, nullptr);
     editor->selectAll();
     QTest::keyClicks(editor, "Annie");
     QTest::keyClick(editor, Qt::Key_Return);  // the editor commits once back in the event loop
     EXPECT_TRUE(test::processEventsUntil([&] { return row(0)->text(0) == "Annie"; }));
-    EXPECT_EQ(form.Edit1->text(), "Ann");
+    EXPECT_EQ(form.nameEdit->text(), "Ann");
 
     EXPECT_TRUE(form.close());
     EXPECT_TRUE(fileBytes().startsWith("Annie|10.0.0.1\r\n"));
 }
 
-TEST_F(ContactListWindow, AnUnreadableFileIsReportedWithTheSystemsDescription)
+TEST_F(ContactListWindowTest, AnUnreadableFileIsReportedWithTheSystemsDescription)
 {
     ASSERT_TRUE(QFile::link("/proc/self/mem", path()));
     test::ErrorBoxCatcher errors;
@@ -338,10 +338,10 @@ TEST_F(ContactListWindow, AnUnreadableFileIsReportedWithTheSystemsDescription)
     ASSERT_EQ(errors.messages.size(), 1);
     EXPECT_TRUE(errors.messages[0].contains(QString::fromLocal8Bit(strerror(EIO)))) << errors.messages[0].toStdString();
     EXPECT_TRUE(form.isVisible());
-    EXPECT_EQ(form.ListView1->topLevelItemCount(), 0);
+    EXPECT_EQ(form.contactsView->topLevelItemCount(), 0);
 }
 
-TEST_F(ContactListWindow, AFailedWriteKeepsTheWindowOpenWithItsList)
+TEST_F(ContactListWindowTest, AFailedWriteKeepsTheWindowOpenWithItsList)
 {
     showWith(kThree);
     QFile::remove(path());

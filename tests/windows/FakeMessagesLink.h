@@ -13,7 +13,7 @@ namespace kavelo::test {
 // behaves like the real one when its address field is empty or sending fails.
 class FakeMessagesLink : public MessagesLink {
 public:
-    void SendMessage(const DatagramBuffer& datagram) override
+    void sendMessage(const DatagramBuffer& datagram) override
     {
         ++attempts;
         if (failure)
@@ -24,15 +24,15 @@ public:
         }
         sent.push_back(datagram);
     }
-    TChatFont& ownChatFont() override { return own; }
-    TChatFont& otherChatFont() override { return other; }
+    ChatFont& ownChatFont() override { return own; }
+    ChatFont& otherChatFont() override { return other; }
 
     QString address = QStringLiteral("127.0.0.1");
     std::optional<QString> failure;
     int attempts = 0;
     std::vector<DatagramBuffer> sent;
-    TChatFont own{QStringLiteral("DejaVu Sans"), 10, 0, 0, 0x00000000, 0};
-    TChatFont other{QStringLiteral("DejaVu Serif"), 14, kStyleBold | kStyleItalic, 0, 0x00800000, 0};
+    ChatFont own{QStringLiteral("DejaVu Sans"), 10, 0, 0, 0x00000000, 0};
+    ChatFont other{QStringLiteral("DejaVu Serif"), 14, kStyleBold | kStyleItalic, 0, 0x00800000, 0};
 };
 
 } // namespace kavelo::test

@@ -4,7 +4,7 @@
 #include "support/TestSupport.h"
 #include "windows/ColorGrid.h"
 #include "windows/TimeStamp.h"
-#include "windows/Unit5.h"
+#include "windows/MessagesWindow.h"
 
 #include <QApplication>
 #include <QLineEdit>
@@ -34,7 +34,7 @@ QTextCharFormat formatOfLine(const QTextEdit& pane, int line)
     return fragment.atEnd() ? QTextCharFormat() : fragment.fragment().charFormat();
 }
 
-void expectWrittenIn(const QTextCharFormat& format, const TChatFont& font)
+void expectWrittenIn(const QTextCharFormat& format, const ChatFont& font)
 {
     EXPECT_EQ(format.font().family(), font.name);
     EXPECT_EQ(format.font().pointSize(), font.size);
@@ -49,27 +49,27 @@ class MessagesWindowTest : public ::testing::Test {
 protected:
     MessagesWindowTest() { form.show(); }
 
-    QStringList lines() const { return form.RichEdit1->toPlainText().split(u'\n'); }
+    QStringList lines() const { return form.conversationPane->toPlainText().split(u'\n'); }
 
-    void type(const QString& text) { QTest::keyClicks(form.Edit1, text); }
+    void type(const QString& text) { QTest::keyClicks(form.inputEdit, text); }
 
     test::FakeMessagesLink link;
-    TForm5 form{link};
+    MessagesWindow form{link};
 };
 
 TEST_F(MessagesWindowTest, LooksAsDesigned)
 {
     EXPECT_EQ(form.windowTitle(), QStringLiteral("Messages"));
     EXPECT_EQ(form.size(), QSize(483, 285));
-    EXPECT_TRUE(form.RichEdit1->isReadOnly());
-    EXPECT_EQ(form.RichEdit1->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
-    EXPECT_EQ(form.Edit1->maxLength(), 200);
-    EXPECT_FALSE(form.SpeedButton1->isEnabled());
+    EXPECT_TRUE(form.conversationPane->isReadOnly());
+    EXPECT_EQ(form.conversationPane->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    EXPECT_EQ(form.inputEdit->maxLength(), 200);
+    EXPECT_FALSE(form.sendButton->isEnabled());
     EXPECT_EQ(form.chatBackground(), kSystemWindowColor);
-    const QStringList names = {form.RichEdit1->accessibleName(), form.Label1->accessibleName(),
-                               form.Edit1->accessibleName(), form.SpeedButton1->accessibleName(),
-                               form.SpeedButton2->accessibleName(), form.SpeedButton3->accessibleName(),
-                               form.ColorGrid1->accessibleName()};
+    const QStringList names = {form.conversationPane->accessibleName(), form.inputLabel->accessibleName(),
+                               form.inputEdit->accessibleName(), form.sendButton->accessibleName(),
+                               form.ownFontButton->accessibleName(), form.otherFontButton->accessibleName(),
+                               form.backgroundGrid->accessibleName()};
     EXPECT_EQ(names, (QStringList{"Conversation", "Text", "Text", "Send", "Choose your font...",
                                   "Choose other's font...", "Background colour"}));
 }
@@ -77,50 +77,50 @@ TEST_F(MessagesWindowTest, LooksAsDesigned)
 TEST_F(MessagesWindowTest, SendIsEnabledExactlyWhileTheLineHoldsText)
 {
     type(QStringLiteral("hi"));
-    EXPECT_TRUE(form.SpeedButton1->isEnabled());
-    QTest::keyClick(form.Edit1, Qt::Key_Backspace);
-    EXPECT_TRUE(form.SpeedButton1->isEnabled());
-    QTest::keyClick(form.Edit1, Qt::Key_Backspace);
-    EXPECT_FALSE(form.SpeedButton1->isEnabled());
+    EXPECT_TRUE(form.sendButton->isEnabled());
+    QTest::keyClick(form.inputEdit, Qt::Key_Backspace);
+    EXPECT_TRUE(form.sendButton->isEnabled());
+    QTest::keyClick(form.inputEdit, Qt::Key_Backspace);
+    EXPECT_FALSE(form.sendButton->isEnabled());
 }
 
 TEST_F(MessagesWindowTest, EnterOnAnEmptyLineDoesNothing)
 {
-    QTest::keyClick(form.Edit1, Qt::Key_Return);
-    QTest::keyClick(form.Edit1, Qt::Key_Enter);
+    QTest::keyClick(form.inputEdit, Qt::Key_Return);
+    QTest::keyClick(form.inputEdit, Qt::Key_Enter);
     EXPECT_EQ(link.attempts, 0);
-    EXPECT_TRUE(form.RichEdit1->document()->isEmpty());
+    EXPECT_TRUE(form.conversationPane->document()->isEmpty());
 }
 
 TEST_F(MessagesWindowTest, SendBuildsTheDatagramEchoesTheLineAndEmptiesTheInput)
 {
     type(QStringLiteral("hello there"));
-    QTest::mouseClick(form.SpeedButton1, Qt::LeftButton);
+    QTest::mouseClick(form.sendButton, Qt::LeftButton);
 
     ASSERT_EQ(link.sent.size(), 1u);
     EXPECT_TRUE(bytesOf(link.sent[0]).startsWith("|mess" "hello there" "|"));
     EXPECT_EQ(lines(), QStringList{QStringLiteral("You (%1): hello there")
                                        .arg(longTimeText(QTime::currentTime()))})
         << "the clock may just have ticked over";
-    EXPECT_TRUE(form.Edit1->text().isEmpty());
-    EXPECT_FALSE(form.SpeedButton1->isEnabled());
-    expectWrittenIn(formatOfLine(*form.RichEdit1, 0), link.own);
+    EXPECT_TRUE(form.inputEdit->text().isEmpty());
+    EXPECT_FALSE(form.sendButton->isEnabled());
+    expectWrittenIn(formatOfLine(*form.conversationPane, 0), link.own);
 }
 
 TEST_F(MessagesWindowTest, EnterSendsLikeTheButton)
 {
     type(QStringLiteral("ok"));
-    QTest::keyClick(form.Edit1, Qt::Key_Return);
+    QTest::keyClick(form.inputEdit, Qt::Key_Return);
     ASSERT_EQ(link.sent.size(), 1u);
     EXPECT_TRUE(bytesOf(link.sent[0]).startsWith("|messok|"));
-    EXPECT_TRUE(form.Edit1->text().isEmpty());
+    EXPECT_TRUE(form.inputEdit->text().isEmpty());
 }
 
 TEST_F(MessagesWindowTest, LongestTextClosesTheDatagramAtByte205)
 {
-    form.Edit1->setText(QString(250, u'x'));
-    EXPECT_EQ(form.Edit1->text().size(), 200);
-    form.SpeedButton1Click();
+    form.inputEdit->setText(QString(250, u'x'));
+    EXPECT_EQ(form.inputEdit->text().size(), 200);
+    form.onSend();
     ASSERT_EQ(link.sent.size(), 1u);
     const QByteArrayView bytes = bytesOf(link.sent[0]);
     EXPECT_EQ(bytes.sliced(5, 200), QByteArray(200, 'x'));
@@ -130,8 +130,8 @@ TEST_F(MessagesWindowTest, LongestTextClosesTheDatagramAtByte205)
 TEST_F(MessagesWindowTest, TextIsSentInWindows1252AndEchoedWhole)
 {
     const QString text = QStringLiteral("caf\u00e9 | 5 \u20ac|");
-    form.Edit1->setText(text);
-    form.SpeedButton1Click();
+    form.inputEdit->setText(text);
+    form.onSend();
     ASSERT_EQ(link.sent.size(), 1u);
     EXPECT_TRUE(bytesOf(link.sent[0]).startsWith("|mess" "caf\xe9 | 5 \x80|" "|"));
     EXPECT_TRUE(lines().constFirst().endsWith(QStringLiteral("): ") + text));
@@ -142,12 +142,12 @@ TEST_F(MessagesWindowTest, WithoutAnAddressTheLineIsStillEchoedAndTheInputEmptie
     test::MessageBoxCatcher boxes;
     link.address.clear();
     type(QStringLiteral("anyone?"));
-    QTest::mouseClick(form.SpeedButton1, Qt::LeftButton);
+    QTest::mouseClick(form.sendButton, Qt::LeftButton);
     EXPECT_EQ(boxes.messages, QStringList{QStringLiteral("Enter a valid IP address!!!")});
     EXPECT_TRUE(link.sent.empty());
     EXPECT_TRUE(lines().constFirst().endsWith(QStringLiteral("): anyone?")));
-    EXPECT_TRUE(form.Edit1->text().isEmpty());
-    EXPECT_FALSE(form.SpeedButton1->isEnabled());
+    EXPECT_TRUE(form.inputEdit->text().isEmpty());
+    EXPECT_FALSE(form.sendButton->isEnabled());
 }
 
 TEST_F(MessagesWindowTest, ASendThatFailsKeepsTheInputAndReportsTheError)
@@ -155,23 +155,23 @@ TEST_F(MessagesWindowTest, ASendThatFailsKeepsTheInputAndReportsTheError)
     test::ErrorBoxCatcher errors;
     link.failure = QStringLiteral("Network is unreachable");
     type(QStringLiteral("retry me"));
-    QTest::keyClick(form.Edit1, Qt::Key_Return);
+    QTest::keyClick(form.inputEdit, Qt::Key_Return);
     EXPECT_EQ(errors.messages, QStringList{QStringLiteral("Network is unreachable")});
     EXPECT_TRUE(lines().constFirst().endsWith(QStringLiteral("): retry me")));
-    EXPECT_EQ(form.Edit1->text(), QStringLiteral("retry me"));
-    EXPECT_TRUE(form.SpeedButton1->isEnabled());
+    EXPECT_EQ(form.inputEdit->text(), QStringLiteral("retry me"));
+    EXPECT_TRUE(form.sendButton->isEnabled());
 }
 
 TEST_F(MessagesWindowTest, ShowingAgainEmptiesUnsentInput)
 {
     type(QStringLiteral("draft"));
     form.show();
-    EXPECT_EQ(form.Edit1->text(), QStringLiteral("draft")) << "shown while visible is no new showing";
+    EXPECT_EQ(form.inputEdit->text(), QStringLiteral("draft")) << "shown while visible is no new showing";
     form.close();
     EXPECT_FALSE(form.isVisible());
     form.show();
-    EXPECT_TRUE(form.Edit1->text().isEmpty());
-    EXPECT_FALSE(form.SpeedButton1->isEnabled());
+    EXPECT_TRUE(form.inputEdit->text().isEmpty());
+    EXPECT_FALSE(form.sendButton->isEnabled());
 }
 
 TEST_F(MessagesWindowTest, ClosingOnlyHidesAndThePaneKeepsItsText)
@@ -186,9 +186,9 @@ TEST_F(MessagesWindowTest, EachLineStandsOnItsOwn)
 {
     form.ShowReceivedLine(QStringLiteral("one"));
     form.ShowReceivedLine(QStringLiteral("two"));
-    form.Edit1->setText(QStringLiteral("three"));
-    form.SpeedButton1Click();
-    EXPECT_EQ(form.RichEdit1->document()->blockCount(), 3);
+    form.inputEdit->setText(QStringLiteral("three"));
+    form.onSend();
+    EXPECT_EQ(form.conversationPane->document()->blockCount(), 3);
     EXPECT_EQ(lines().mid(0, 2), (QStringList{QStringLiteral("one"), QStringLiteral("two")}));
 }
 
@@ -196,10 +196,10 @@ TEST_F(MessagesWindowTest, ReceivedLineUsesTheOthersFontAndLeavesTheInputAlone)
 {
     type(QStringLiteral("half a thou"));
     form.ShowReceivedLine(QStringLiteral("Ann (14:05:09): hi"));
-    EXPECT_EQ(form.Edit1->text(), QStringLiteral("half a thou"));
-    EXPECT_TRUE(form.SpeedButton1->isEnabled());
+    EXPECT_EQ(form.inputEdit->text(), QStringLiteral("half a thou"));
+    EXPECT_TRUE(form.sendButton->isEnabled());
     EXPECT_EQ(lines(), QStringList{QStringLiteral("Ann (14:05:09): hi")});
-    expectWrittenIn(formatOfLine(*form.RichEdit1, 0), link.other);
+    expectWrittenIn(formatOfLine(*form.conversationPane, 0), link.other);
 }
 
 TEST_F(MessagesWindowTest, ReceivedLineMakesTheWindowTopmostWhereItWas)
@@ -225,7 +225,7 @@ TEST_F(MessagesWindowTest, ReceivedLineBringsAMinimisedWindowBack)
     form.ShowReceivedLine(QStringLiteral("wake up"));
     EXPECT_FALSE(form.isMinimized());
     EXPECT_TRUE(form.isVisible());
-    EXPECT_EQ(form.Edit1->text(), QStringLiteral("typing"));
+    EXPECT_EQ(form.inputEdit->text(), QStringLiteral("typing"));
 }
 
 TEST_F(MessagesWindowTest, BecomingTopmostWhileOpenIsNoNewShowing)
@@ -233,7 +233,7 @@ TEST_F(MessagesWindowTest, BecomingTopmostWhileOpenIsNoNewShowing)
     type(QStringLiteral("typing"));
     form.ShowReceivedLine(QStringLiteral("first"));
     EXPECT_TRUE(form.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
-    EXPECT_EQ(form.Edit1->text(), QStringLiteral("typing"));
+    EXPECT_EQ(form.inputEdit->text(), QStringLiteral("typing"));
 }
 
 TEST_F(MessagesWindowTest, MarkupInAReceivedLineIsShownLiterally)
@@ -241,8 +241,8 @@ TEST_F(MessagesWindowTest, MarkupInAReceivedLineIsShownLiterally)
     const QString line = QStringLiteral(
         "Eve (1:00:00 AM): <b>x</b><img src=\"file:///etc/passwd\"> &amp; <a href=\"http://e\">l</a>");
     form.ShowReceivedLine(line);
-    EXPECT_EQ(form.RichEdit1->toPlainText(), line);
-    const QString html = form.RichEdit1->document()->toHtml();
+    EXPECT_EQ(form.conversationPane->toPlainText(), line);
+    const QString html = form.conversationPane->document()->toHtml();
     EXPECT_FALSE(html.contains(QStringLiteral("<img")));
     EXPECT_FALSE(html.contains(QStringLiteral("<a ")));
     EXPECT_TRUE(html.contains(QStringLiteral("&lt;img")));
@@ -251,32 +251,32 @@ TEST_F(MessagesWindowTest, MarkupInAReceivedLineIsShownLiterally)
 TEST_F(MessagesWindowTest, InputIsYellowOnlyWhileFocused)
 {
     QApplication::setActiveWindow(&form);
-    form.Edit1->setFocus();
-    ASSERT_TRUE(test::processEventsUntil([&] { return form.Edit1->hasFocus(); }, 2000));
-    EXPECT_EQ(form.Edit1->palette().color(QPalette::Base), QColor(255, 255, 0));
-    form.ColorGrid1->setFocus();
-    ASSERT_TRUE(test::processEventsUntil([&] { return !form.Edit1->hasFocus(); }, 2000));
-    EXPECT_EQ(form.Edit1->palette().color(QPalette::Base), colorFromValue(kSystemWindowColor));
+    form.inputEdit->setFocus();
+    ASSERT_TRUE(test::processEventsUntil([&] { return form.inputEdit->hasFocus(); }, 2000));
+    EXPECT_EQ(form.inputEdit->palette().color(QPalette::Base), QColor(255, 255, 0));
+    form.backgroundGrid->setFocus();
+    ASSERT_TRUE(test::processEventsUntil([&] { return !form.inputEdit->hasFocus(); }, 2000));
+    EXPECT_EQ(form.inputEdit->palette().color(QPalette::Base), colorFromValue(kSystemWindowColor));
 }
 
 TEST_F(MessagesWindowTest, PickingACellColoursThePaneAtOnce)
 {
-    QTest::mouseClick(form.ColorGrid1, Qt::LeftButton, {}, form.ColorGrid1->cellRect(9).center());
+    QTest::mouseClick(form.backgroundGrid, Qt::LeftButton, {}, form.backgroundGrid->cellRect(9).center());
     EXPECT_EQ(form.chatBackground(), 0x000000FFu);
-    EXPECT_EQ(form.RichEdit1->palette().color(QPalette::Base), QColor(255, 0, 0));
+    EXPECT_EQ(form.conversationPane->palette().color(QPalette::Base), QColor(255, 0, 0));
 
-    form.RichEdit1->setPalette(QPalette());  // a change the grid would repaint
-    QTest::mouseClick(form.ColorGrid1, Qt::LeftButton, {}, form.ColorGrid1->cellRect(9).center());
-    EXPECT_NE(form.RichEdit1->palette().color(QPalette::Base), QColor(255, 0, 0))
+    form.conversationPane->setPalette(QPalette());  // a change the grid would repaint
+    QTest::mouseClick(form.backgroundGrid, Qt::LeftButton, {}, form.backgroundGrid->cellRect(9).center());
+    EXPECT_NE(form.conversationPane->palette().color(QPalette::Base), QColor(255, 0, 0))
         << "the picked cell raises no change";
 }
 
 TEST_F(MessagesWindowTest, NoPickedCellKeepsThePaneColour)
 {
     form.setChatBackground(0x00123456);
-    form.ColorGrid1->setPickedCell(-1);
+    form.backgroundGrid->setPickedCell(-1);
     EXPECT_EQ(form.chatBackground(), 0x00123456u);
-    EXPECT_EQ(form.RichEdit1->palette().color(QPalette::Base), QColor(0x56, 0x34, 0x12));
+    EXPECT_EQ(form.conversationPane->palette().color(QPalette::Base), QColor(0x56, 0x34, 0x12));
 }
 
 class MessagesFontTest : public MessagesWindowTest {};
@@ -284,17 +284,17 @@ class MessagesFontTest : public MessagesWindowTest {};
 TEST_F(MessagesFontTest, DialogStartsFromTheRecordAndCancelChangesNothing)
 {
     link.own = {QStringLiteral("DejaVu Sans Mono"), 13, kStyleUnderline, 0, 0x00008000, 0};
-    const TChatFont before = link.own;
+    const ChatFont before = link.own;
     QFont shown;
     QColor shownColor;
-    form.FontDialog1.setRunner([&](TFontDialog& dialog) {
+    form.ownFontDialog.setRunner([&](FontDialog& dialog) {
         shown = dialog.Font;
         shownColor = dialog.Color;
         dialog.Font = QFont(QStringLiteral("Serif"), 30);
         dialog.Color = Qt::red;
         return false;
     });
-    QTest::mouseClick(form.SpeedButton2, Qt::LeftButton);
+    QTest::mouseClick(form.ownFontButton, Qt::LeftButton);
     EXPECT_EQ(shown.family(), QStringLiteral("DejaVu Sans Mono"));
     EXPECT_EQ(shown.pointSize(), 13);
     EXPECT_TRUE(shown.underline());
@@ -304,7 +304,7 @@ TEST_F(MessagesFontTest, DialogStartsFromTheRecordAndCancelChangesNothing)
 
 TEST_F(MessagesFontTest, OkStoresTheChoiceWithTheNameCut)
 {
-    form.FontDialog2.setRunner([](TFontDialog& dialog) {
+    form.otherFontDialog.setRunner([](FontDialog& dialog) {
         QFont font;
         font.setFamilies({QStringLiteral("Extremely Verbose Display Face Name Regular")});
         font.setPointSize(16);
@@ -313,7 +313,7 @@ TEST_F(MessagesFontTest, OkStoresTheChoiceWithTheNameCut)
         dialog.Color = QColor(0, 0, 255);
         return true;
     });
-    QTest::mouseClick(form.SpeedButton3, Qt::LeftButton);
+    QTest::mouseClick(form.otherFontButton, Qt::LeftButton);
     EXPECT_EQ(link.other.name, QStringLiteral("Extremely Verbose Display Face N"));
     EXPECT_EQ(link.other.size, 16);
     EXPECT_EQ(link.other.style, kStyleStrikeOut);
@@ -323,16 +323,16 @@ TEST_F(MessagesFontTest, OkStoresTheChoiceWithTheNameCut)
 TEST_F(MessagesFontTest, ANewFontAppliesToLaterLinesOnly)
 {
     form.ShowReceivedLine(QStringLiteral("before"));
-    const TChatFont old = link.other;
-    form.FontDialog2.setRunner([](TFontDialog& dialog) {
+    const ChatFont old = link.other;
+    form.otherFontDialog.setRunner([](FontDialog& dialog) {
         dialog.Font = QFont(QStringLiteral("DejaVu Sans Mono"), 20);
         dialog.Color = QColor(128, 0, 128);
         return true;
     });
-    form.SpeedButton3Click();
+    form.onChooseOtherFont();
     form.ShowReceivedLine(QStringLiteral("after"));
-    expectWrittenIn(formatOfLine(*form.RichEdit1, 0), old);
-    expectWrittenIn(formatOfLine(*form.RichEdit1, 1), link.other);
+    expectWrittenIn(formatOfLine(*form.conversationPane, 0), old);
+    expectWrittenIn(formatOfLine(*form.conversationPane, 1), link.other);
     EXPECT_EQ(link.other.name, QStringLiteral("DejaVu Sans Mono"));
 }
 
@@ -359,7 +359,7 @@ private:
 
 TEST_F(MessagesFontTest, TheRealChooserCancelsWithoutChange)
 {
-    TFontDialog dialog;
+    FontDialog dialog;
     dialog.Font = QFont(QStringLiteral("DejaVu Serif"), 15);
     dialog.Color = QColor(0, 0, 128);
     ChooserAnswer answer(false);
@@ -374,14 +374,14 @@ TEST_F(MessagesFontTest, TheRealChooserGivesBackWhatItWasShownOnOk)
     const quint8 styles[] = {0, kStyleBold, kStyleItalic, kStyleBold | kStyleItalic,
                              kStyleUnderline | kStyleStrikeOut};
     for (const quint8 style : styles) {
-        const TChatFont record{QStringLiteral("DejaVu Sans"), 15, style, 0, 0x00800000, 0};
-        TFontDialog dialog;
+        const ChatFont record{QStringLiteral("DejaVu Sans"), 15, style, 0, 0x00800000, 0};
+        FontDialog dialog;
         dialog.Font = toQFont(record);
         dialog.Color = colorFromValue(record.color);
         ChooserAnswer answer(true);
         EXPECT_TRUE(dialog.Execute(&form));
         EXPECT_TRUE(answer.answered);
-        TChatFont back = record;
+        ChatFont back = record;
         assignFont(back, dialog.Font, dialog.Color);
         EXPECT_EQ(back, record) << "style " << int(style);
     }
@@ -389,7 +389,7 @@ TEST_F(MessagesFontTest, TheRealChooserGivesBackWhatItWasShownOnOk)
 
 TEST_F(MessagesFontTest, TheRealChooserKeepsAColourOutsideItsList)
 {
-    TFontDialog dialog;
+    FontDialog dialog;
     dialog.Font = QFont(QStringLiteral("DejaVu Sans"), 9);
     dialog.Color = QColor(0x12, 0x34, 0x56);
     ChooserAnswer answer(true);

@@ -1,0 +1,184 @@
+// The main window's life in the tray and across runs: tray icon and menu,
+// minimised start, chat settings in app.txt, autostart value, credits.
+#include "app/MainWindow.h"
+
+#include "app/ChatSettingsFile.h"
+#include "app/ProgramFolder.h"
+#include "platform/AutostartStore.h"
+#include "platform/Exception.h"
+#include "platform/Guarded.h"
+#include "platform/MessageBox.h"
+#include "windows/ColorGrid.h"
+#include "windows/MissedCallsWindow.h"
+#include "windows/MessagesWindow.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCursor>
+#include <QLabel>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QSystemTrayIcon>
+#include <QTextEdit>
+#include <QTimer>
+
+namespace kavelo {
+
+void MainWindow::createTray()
+{
+    const QIcon icon(QStringLiteral(":/icons/kavelo.png"));
+    QApplication::setWindowIcon(icon);
+    setWindowIcon(icon);
+
+    trayMenu = new QMenu(this);
+    restoreAction = trayMenu->addAction(QStringLiteral("Restore"));
+    exitAction = trayMenu->addAction(QStringLiteral("Exit"));
+    connect(restoreAction, &QAction::triggered, this, [this] { guarded([this] { onRestore(); }); });
+    connect(exitAction, &QAction::triggered, this, [this] { guarded([this] { onExit(); }); });
+
+    trayIcon = new QSystemTrayIcon(icon, this);
+    trayIcon->setToolTip(QStringLiteral("Kavelo: PC-to-PC voice calls"));
+    // The tray reports presses as the mouse codes the handler has always taken.
+    connect(trayIcon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        const qintptr code = reason == QSystemTrayIcon::Context ? kRightButtonDown : kLeftButtonDown;
+        if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::Context)
+            guarded([&] { onTrayIconMessage(kTrayCallbackMessage, 1, code); });
+    });
+    if (QSystemTrayIcon::isSystemTrayAvailable())
+        trayIcon->show();
+
+    authorLabel->installEventFilter(this);
+}
+
+bool MainWindow::hasTray() const
+{
+    return trayIcon != nullptr && trayIcon->isVisible() && QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+void MainWindow::onTrayIconMessage(quint32 message, quintptr, qintptr lParam)
+{
+    if (message == kTrayCallbackMessage && (lParam == kLeftButtonDown || lParam == kRightButtonDown))
+        trayMenu->popup(QCursor::pos());
+}
+
+void MainWindow::onRestore()
+{
+    restoreApplication();
+}
+
+void MainWindow::onExit()
+{
+    close();
+}
+
+void MainWindow::restoreApplication()
+{
+    onApplicationRestored();
+}
+
+void MainWindow::onApplicationMinimized()
+{
+    // Without a tray the taskbar entry is the only way back: it stays.
+    if (hasTray())
+        hide();
+}
+
+void MainWindow::onApplicationRestored()
+{
+    showNormal();
+    raise();
+    activateWindow();
+}
+
+void MainWindow::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && isMinimized()) {
+        // Hiding inside the state change itself would be undone by it.
+        QTimer::singleShot(0, this, [this] {
+            if (isMinimized())
+                guarded([this] { onApplicationMinimized(); });
+        });
+    }
+}
+
+void MainWindow::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (shownOnce_ || isMinimized())
+        return;
+    shownOnce_ = true;
+    guarded([this] { onShown(); });
+}
+
+void MainWindow::onShown()
+{
+    if (missedCallsWindow_ != nullptr)
+        missedCallsWindow_->Clear();
+    if (messages_ == nullptr)
+        return;
+    chatSettingsLoaded_ = true;
+    const std::optional<ChatSettings> settings = [this] {
+        try {
+            return readChatSettings(programFolder_ + QStringLiteral("app.txt"));
+        } catch (const Exception&) {
+            ownChatFont_ = ChatFont{};
+            otherChatFont_ = ChatFont{};
+            throw;
+        }
+    }();
+    if (!settings) {
+        const QString paneFont = messages_->conversationPane->font().family();
+        ownChatFont_ = ChatFont{paneFont, 8, 0, 0, 0, 0};
+        otherChatFont_ = ChatFont{paneFont, 8, 0, 0, 0, 0};
+        messages_->setChatBackground(kSystemWindowColor);
+        return;
+    }
+    ownChatFont_ = settings->own;
+    otherChatFont_ = settings->other;
+    const ColorValue background = settings->own.background;
+    messages_->setChatBackground(background);
+    const QColor wanted = colorFromValue(background);
+    int cell = -1;
+    for (int i = 0; i < kGridCellCount && cell < 0; ++i) {
+        if (colorFromValue(kGridColors[static_cast<std::size_t>(i)].value).rgb() == wanted.rgb())
+            cell = i;
+    }
+    messages_->backgroundGrid->setPickedCell(cell);
+}
+
+bool MainWindow::onClose()
+{
+    trayIcon->hide();
+    const QString command = autostartCommand(programFolder_);
+    if (autostartCheck->isChecked())
+        AutostartStore::write(QString::fromLatin1(kAutostartName), command);
+    else
+        AutostartStore::remove(QString::fromLatin1(kAutostartName));
+    // A minimised start ended from the tray never read the settings: the stored
+    // file is kept rather than replaced with empty records.
+    if (chatSettingsLoaded_ && messages_ != nullptr) {
+        writeChatSettings(programFolder_ + QStringLiteral("app.txt"), ownChatFont_, otherChatFont_,
+                          messages_->chatBackground());
+    }
+    return true;
+}
+
+void MainWindow::onAuthorClicked()
+{
+    showMessage(QStringLiteral("Kavelo 1.0b PC-PC call\n\n"
+                               "Serverless voice calls and chat between two computers.\n"
+                               "Written by the Kavelo team."));
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == authorLabel && event->type() == QEvent::MouseButtonRelease &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+        guarded([this] { onAuthorClicked(); });
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+} // namespace kavelo

@@ -1,0 +1,157 @@
+#include "audio/AudioCapture.h"
+
+#include "audio/ResultCheck.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace kavelo {
+namespace {
+
+void check(const char* operation, MMRESULT code)
+{
+    checkResult<AudioCaptureError>(QString::fromLatin1(operation), code, waveResultTexts());
+}
+
+} // namespace
+
+AudioCapture::AudioCapture(QObject* owner, std::shared_ptr<AudioBackend> backend)
+    : Component(owner),
+      backend_(backend ? std::move(backend) : defaultAudioBackend()),
+      window_(std::make_unique<NotificationWindow>(
+          [this](const NotificationMessage& message) { bufferDone(message); }))
+{
+}
+
+AudioCapture::~AudioCapture()
+{
+    Destroying();
+    if (active_)
+        Close();
+    discardDevice();
+    releaseBuffers();
+    window_.reset();
+}
+
+void AudioCapture::setBufferSize(quint32 size)
+{
+    if (!active_)
+        bufferSize_ = size;
+}
+
+void AudioCapture::setNumBuffers(quint8 count)
+{
+    if (!active_)
+        numBuffers_ = count;
+}
+
+void AudioCapture::Open(WaveFormat format)
+{
+    if (active_)
+        return;
+    // A failed Open gives back what it obtained, so that a late message from
+    // that device finds nothing and the next Open starts clean.
+    try {
+        check("WaveIn-Open", backend_->openWaveIn(device_, format, window_->target()));
+        for (int i = 0; i < numBuffers_; ++i)
+            queueNewBuffer();
+        check("WaveIn-Start", device_->start());
+    } catch (...) {
+        discardDevice();
+        releaseBuffers();
+        throw;
+    }
+    active_ = true;
+}
+
+void AudioCapture::queueNewBuffer()
+{
+    // The header joins the list before its data area exists, so that Close
+    // frees it even when the allocation below fails.
+    buffers_.push_back(std::make_unique<Buffer>());
+    Buffer& buffer = *buffers_.back();
+    buffer.data = std::make_unique<char[]>(bufferSize_);
+    buffer.dataSize = bufferSize_;
+    buffer.header.lpData = buffer.data.get();
+    buffer.header.dwBufferLength = bufferSize_;
+    check("WaveIn-PrepareHeader", device_->prepareHeader(buffer.header));
+    check("WaveIn-AddBuffer", device_->addBuffer(buffer.header));
+}
+
+void AudioCapture::Close()
+{
+    if (!active_)
+        return;
+    // Inactive first: the buffers the reset hands back are never reported.
+    active_ = false;
+    discardDevice();
+    // Headers go unprepared: the device has let go of them with the close.
+    releaseBuffers();
+}
+
+void AudioCapture::discardDevice()
+{
+    if (!device_)
+        return;
+    device_->reset();
+    device_->close();
+    device_.reset();
+}
+
+void AudioCapture::releaseBuffers()
+{
+    while (!buffers_.empty())
+        buffers_.pop_back();
+}
+
+std::vector<std::unique_ptr<AudioCapture::Buffer>>::iterator AudioCapture::findBuffer(qintptr header)
+{
+    // Compared as numbers: a header that was freed is never dereferenced.
+    return std::find_if(buffers_.begin(), buffers_.end(), [header](const auto& buffer) {
+        return reinterpret_cast<qintptr>(&buffer->header) == header;
+    });
+}
+
+void AudioCapture::bufferDone(const NotificationMessage& message)
+{
+    // A message from a device closed since it was posted names a header that
+    // is gone, or that a newer buffer happens to occupy: it is not ours. While
+    // inactive there is no device at all (a failed Open gives its device back),
+    // so the buffers a reset returns are never reported.
+    if (message.number != kMmWimData || !active_ || !device_ || message.wParam != device_->id())
+        return;
+    const auto found = findBuffer(message.lParam);
+    if (found == buffers_.end())
+        return;
+    Buffer& buffer = **found;
+    check("WaveIn-UnprepareHeader", device_->unprepareHeader(buffer.header));
+
+    // A device never reports more than the buffer holds; trust it no further.
+    const quint32 recorded = std::min(buffer.header.dwBytesRecorded, buffer.dataSize);
+    if (OnBufferFull) {
+        const std::uintptr_t deviceId = device_->id();
+        std::unique_ptr<char[]> copy;
+        if (recorded > 0) {
+            copy = std::make_unique_for_overwrite<char[]>(recorded);
+            std::memcpy(copy.get(), buffer.data.get(), recorded);
+        }
+        // A copy, so that a handler may reassign the event while it runs.
+        const BufferFullHandler handler = OnBufferFull;
+        handler(this, copy.get(), static_cast<qint32>(recorded));
+        // The handler may run the event loop (a message box) and close, or
+        // close and reopen, the component meanwhile; the buffer is then gone.
+        if (!active_ || !device_ || device_->id() != deviceId)
+            return;
+    }
+
+    buffer.header.dwBufferLength = buffer.dataSize;
+    buffer.header.dwBytesRecorded = 0;
+    buffer.header.dwUser = 0;
+    buffer.header.dwFlags = 0;
+    buffer.header.dwLoops = 0;
+    std::memset(buffer.data.get(), 0, buffer.dataSize);
+    check("WaveIn-PrepareHeader", device_->prepareHeader(buffer.header));
+    check("WaveInAddBuffer", device_->addBuffer(buffer.header));
+}
+
+} // namespace kavelo
