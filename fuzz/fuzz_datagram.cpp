@@ -40,11 +40,11 @@ struct Environment {
 };
 
 struct Program : Environment {
-    kavelo::MainWindow form1;
-    kavelo::ContactListWindow form2{form1};
-    kavelo::MissedCallsWindow form3;
-    kavelo::RingAlertWindow form4{form1, form3};
-    kavelo::MessagesWindow form5{form1};
+    kavelo::MainWindow mainWindow;
+    kavelo::ContactListWindow contactList{mainWindow};
+    kavelo::MissedCallsWindow missedCalls;
+    kavelo::RingAlertWindow ringAlert{mainWindow, missedCalls};
+    kavelo::MessagesWindow messages{mainWindow};
 };
 
 } // namespace
@@ -61,9 +61,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static long runs = 0;
     if (size == 0)
         return 0;
-    auto& form = program.form1;
+    auto& form = program.mainWindow;
     if (runs++ == 0) {
-        form.setSideWindows(&program.form2, &program.form3, &program.form4, &program.form5);
+        form.setSideWindows(&program.contactList, &program.missedCalls, &program.ringAlert, &program.messages);
         // Nothing leaves loopback, nothing the run sends comes back in, and the
         // program's own ports stay free for a Kavelo or a test running meanwhile.
         form.sender->RemotePort = 9;
@@ -94,7 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (runs % 32 == 0)
         QCoreApplication::processEvents();
     if (runs % 256 == 0) {
-        program.form5.conversationPane->clear();
+        program.messages.conversationPane->clear();
         program.audio->forgetHistory();
     }
     return 0;

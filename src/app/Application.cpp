@@ -39,26 +39,26 @@ int runProgram(int argc, char** argv)
     QApplication::setQuitOnLastWindowClosed(false);
 
     const QStringList arguments = QApplication::arguments().mid(1);
-    MainWindow form1(arguments);
-    ContactListWindow form2(form1);
-    MissedCallsWindow form3;
-    RingAlertWindow form4(form1, form3);
-    MessagesWindow form5(form1);
-    form1.setSideWindows(&form2, &form3, &form4, &form5);
+    MainWindow mainWindow(arguments);
+    ContactListWindow contactList(mainWindow);
+    MissedCallsWindow missedCalls;
+    RingAlertWindow ringAlert(mainWindow, missedCalls);
+    MessagesWindow messages(mainWindow);
+    mainWindow.setSideWindows(&contactList, &missedCalls, &ringAlert, &messages);
 
-    QObject::connect(&form1, &MainWindow::closed, &app, &QApplication::quit);
+    QObject::connect(&mainWindow, &MainWindow::closed, &app, &QApplication::quit);
     // Log-out or `kill`: close as the user would, so contacts and settings are kept.
     TerminationSignals termination;
-    QObject::connect(&termination, &TerminationSignals::terminationRequested, &form1, [&form1] {
-        if (!form1.close())
+    QObject::connect(&termination, &TerminationSignals::terminationRequested, &mainWindow, [&mainWindow] {
+        if (!mainWindow.close())
             QApplication::quit();
     });
     // Any argument starts the program minimised: in the tray, or on the taskbar
     // when the desktop has no tray.
     if (arguments.isEmpty())
-        form1.show();
-    else if (!form1.hasTray())
-        form1.showMinimized();
+        mainWindow.show();
+    else if (!mainWindow.hasTray())
+        mainWindow.showMinimized();
     return QApplication::exec();
 }
 
