@@ -1,10 +1,6 @@
 #include "platform/PulseWaveIn.h"
 
-#include "platform/PulseFormat.h"
-
-#include <pulse/context.h>
 #include <pulse/stream.h>
-#include <pulse/thread-mainloop.h>
 
 #include <algorithm>
 #include <cstring>
@@ -12,18 +8,11 @@
 namespace kavelo {
 namespace {
 
-constexpr auto kOpenTimeout = std::chrono::seconds(3);
 // The source is asked to hand over what it records at least this often. Without
 // a request of our own a microphone nobody else records from runs at its longest
 // period (up to two seconds), and a call would go out in bursts of buffers.
 // A buffer is complete at most one piece after its last sound was recorded.
 constexpr pa_usec_t kPieceUsec = 50'000;
-
-void dropOperation(pa_operation* operation)
-{
-    if (operation != nullptr)
-        pa_operation_unref(operation);
-}
 
 } // namespace
 
@@ -31,27 +20,29 @@ MMRESULT PulseWaveIn::open(std::unique_ptr<WaveInDevice>& device, const WaveForm
                            std::shared_ptr<NotificationTarget> notify, const std::string& server,
                            const std::string& source)
 {
-    const auto streamFormat = captureFormat(format);
-    if (!streamFormat)
-        return WAVERR_BADFORMAT;
-    const auto deadline = PulseConnection::Clock::now() + kOpenTimeout;
-    std::unique_ptr<PulseConnection> pulse;
-    if (const MMRESULT result = PulseConnection::open(pulse, server, deadline))
-        return result;
+    return openDevice<PulseWaveIn>(device, captureFormat(format), "Kavelo capture", std::move(notify), server,
+                                   source);
+}
 
-    std::unique_ptr<PulseWaveIn> in(new PulseWaveIn(std::move(pulse), std::move(notify)));
-    const pa_sample_spec& spec = streamFormat->spec;
-    in->frameBytes_ = pa_frame_size(&spec);
-    in->silence_ = spec.format == PA_SAMPLE_U8 ? 0x80 : 0;
+PulseWaveIn::PulseWaveIn(std::unique_ptr<PulseConnection> pulse, std::shared_ptr<NotificationTarget> notify)
+    : PulseStream(std::move(pulse), std::move(notify))
+{
+}
 
-    PulseLock lock(*in->pulse_);
-    pa_context* context = in->pulse_->context();
-    in->stream_ = pa_stream_new(context, "Kavelo capture", &spec, nullptr);
-    if (in->stream_ == nullptr)
-        return pa_context_errno(context) == PA_ERR_INVALID ? WAVERR_BADFORMAT : MMSYSERR_NOMEM;
-    pa_stream_set_state_callback(in->stream_, onStreamState, in.get());
-    pa_stream_set_read_callback(in->stream_, onRead, in.get());
+PulseWaveIn::~PulseWaveIn()
+{
+    close();
+}
 
+MMRESULT PulseWaveIn::setUp(const PulseStreamFormat& format)
+{
+    frameBytes_ = pa_frame_size(&format.spec);
+    silence_ = format.spec.format == PA_SAMPLE_U8 ? 0x80 : 0;
+    return MMSYSERR_NOERROR;
+}
+
+int PulseWaveIn::connectStream(const pa_sample_spec& spec, const char* source)
+{
     pa_buffer_attr attr;
     std::memset(&attr, 0xFF, sizeof attr); // every field the server's choice...
     attr.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(kPieceUsec, &spec)); // ...but this one
@@ -61,51 +52,7 @@ MMRESULT PulseWaveIn::open(std::unique_ptr<WaveInDevice>& device, const WaveForm
     // lost). A source merely idle is woken by the server as the stream connects.
     const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_FAIL_ON_SUSPEND
                                                       | PA_STREAM_ADJUST_LATENCY);
-    if (pa_stream_connect_record(in->stream_, source.empty() ? nullptr : source.c_str(), &attr, flags) < 0)
-        return resultFromPulseError(pa_context_errno(context));
-    pa_stream* stream = in->stream_;
-    const bool settled = in->pulse_->waitUntil(
-        [stream] {
-            const pa_stream_state_t state = pa_stream_get_state(stream);
-            return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
-        },
-        deadline);
-    if (!settled)
-        return MMSYSERR_ALLOCATED;
-    if (pa_stream_get_state(stream) != PA_STREAM_READY)
-        return resultFromPulseError(pa_context_errno(context));
-    device = std::move(in);
-    return MMSYSERR_NOERROR;
-}
-
-PulseWaveIn::PulseWaveIn(std::unique_ptr<PulseConnection> pulse, std::shared_ptr<NotificationTarget> notify)
-    : pulse_(std::move(pulse)), notify_(std::move(notify)), id_(nextPulseDeviceId())
-{
-}
-
-PulseWaveIn::~PulseWaveIn()
-{
-    close();
-}
-
-MMRESULT PulseWaveIn::prepareHeader(WaveHeader& header)
-{
-    if (!pulse_)
-        return MMSYSERR_INVALHANDLE;
-    PulseLock lock(*pulse_);
-    header.dwFlags |= WHDR_PREPARED;
-    return MMSYSERR_NOERROR;
-}
-
-MMRESULT PulseWaveIn::unprepareHeader(WaveHeader& header)
-{
-    if (!pulse_)
-        return MMSYSERR_INVALHANDLE;
-    PulseLock lock(*pulse_);
-    if (header.dwFlags & WHDR_INQUEUE)
-        return kWaveErrStillPlaying;
-    header.dwFlags &= ~WHDR_PREPARED;
-    return MMSYSERR_NOERROR;
+    return pa_stream_connect_record(stream_, source, &attr, flags);
 }
 
 MMRESULT PulseWaveIn::addBuffer(WaveHeader& header)
@@ -113,12 +60,8 @@ MMRESULT PulseWaveIn::addBuffer(WaveHeader& header)
     if (!pulse_)
         return MMSYSERR_INVALHANDLE;
     PulseLock lock(*pulse_);
-    if (!(header.dwFlags & WHDR_PREPARED))
-        return kWaveErrUnprepared;
-    if (header.dwFlags & WHDR_INQUEUE)
-        return kWaveErrStillPlaying;
-    if (!usable())
-        return MMSYSERR_BADDEVICEID;
+    if (const MMRESULT refusal = refusalToQueue(header))
+        return refusal;
     header.dwFlags = (header.dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
     header.dwBytesRecorded = 0;
     queue_.push_back(&header);
@@ -156,46 +99,23 @@ MMRESULT PulseWaveIn::reset()
     return MMSYSERR_NOERROR;
 }
 
-MMRESULT PulseWaveIn::close()
+void PulseWaveIn::onStreamLost()
 {
-    if (!pulse_)
-        return MMSYSERR_NOERROR;
-    {
-        PulseLock lock(*pulse_);
-        recording_ = false;
-        // Buffers still queued are the component's again; no message reports them.
-        for (WaveHeader* header : queue_)
-            header->dwFlags &= ~WHDR_INQUEUE;
-        queue_.clear();
-        if (stream_ != nullptr) {
-            pa_stream_set_state_callback(stream_, nullptr, nullptr);
-            pa_stream_set_read_callback(stream_, nullptr, nullptr);
-            pa_stream_disconnect(stream_);
-            pa_stream_unref(stream_);
-            stream_ = nullptr;
-        }
-    }
-    pulse_.reset();
-    return MMSYSERR_NOERROR;
+    // The device is lost. Its buffers come back as done, so that the owner
+    // learns of the loss when it puts one back, instead of waiting for sound
+    // that never comes.
+    recording_ = false;
+    while (!queue_.empty())
+        returnFront();
 }
 
-void PulseWaveIn::onStreamState(pa_stream* stream, void* self)
+void PulseWaveIn::releaseQueued()
 {
-    auto* in = static_cast<PulseWaveIn*>(self);
-    // The server went away or dropped the stream: the device is lost. Its
-    // buffers come back as done, so that the owner learns of the loss when it
-    // puts one back, instead of waiting for sound that never comes.
-    if (!PA_STREAM_IS_GOOD(pa_stream_get_state(stream))) {
-        in->recording_ = false;
-        while (!in->queue_.empty())
-            in->returnFront();
-    }
-    in->pulse_->signal();
-}
-
-void PulseWaveIn::onRead(pa_stream*, std::size_t, void* self)
-{
-    static_cast<PulseWaveIn*>(self)->takeRecorded();
+    recording_ = false;
+    // Buffers still queued are the component's again; no message reports them.
+    for (WaveHeader* header : queue_)
+        header->dwFlags &= ~WHDR_INQUEUE;
+    queue_.clear();
 }
 
 void PulseWaveIn::takeRecorded()
@@ -238,13 +158,7 @@ void PulseWaveIn::returnFront()
 {
     WaveHeader* header = queue_.front();
     queue_.pop_front();
-    header->dwFlags = (header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
-    notify_->post({kMmWimData, id_, reinterpret_cast<qintptr>(header)});
-}
-
-bool PulseWaveIn::usable() const
-{
-    return pulse_->alive() && pa_stream_get_state(stream_) == PA_STREAM_READY;
+    giveBack(*header);
 }
 
 } // namespace kavelo

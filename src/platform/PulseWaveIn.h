@@ -1,12 +1,9 @@
 #pragma once
 
-#include "platform/AudioDevice.h"
-#include "platform/PulseConnection.h"
+#include "platform/PulseStream.h"
 
 #include <deque>
 #include <string>
-
-struct pa_stream;
 
 namespace kavelo {
 
@@ -16,7 +13,7 @@ namespace kavelo {
 // source is asked for pieces of 50 ms, so a buffer comes back at most that
 // long after the sound that fills it has been recorded. A device
 // whose server goes away returns its buffers and refuses new ones (2).
-class PulseWaveIn final : public WaveInDevice {
+class PulseWaveIn final : public PulseStream<WaveInDevice> {
 public:
     // `source` empty: the server's default source (device 0).
     static MMRESULT open(std::unique_ptr<WaveInDevice>& device, const WaveFormat& format,
@@ -24,30 +21,25 @@ public:
                          const std::string& source);
     ~PulseWaveIn() override;
 
-    std::uintptr_t id() const override { return id_; }
-    MMRESULT prepareHeader(WaveHeader& header) override;
-    MMRESULT unprepareHeader(WaveHeader& header) override;
     MMRESULT addBuffer(WaveHeader& header) override;
     MMRESULT start() override;
     MMRESULT reset() override;
-    MMRESULT close() override;
 
 private:
+    friend class PulseStream<WaveInDevice>;
     PulseWaveIn(std::unique_ptr<PulseConnection> pulse, std::shared_ptr<NotificationTarget> notify);
 
-    static void onStreamState(pa_stream* stream, void* self);
-    static void onRead(pa_stream* stream, std::size_t bytes, void* self);
+    MMRESULT setUp(const PulseStreamFormat& format) override;
+    int connectStream(const pa_sample_spec& spec, const char* source) override;
+    void onStreamBytes() override { takeRecorded(); }
+    void onStreamLost() override;
+    void releaseQueued() override;
 
     // The rest of these run with the loop lock held.
     void takeRecorded();
     void record(const std::uint8_t* bytes, std::size_t size);
     void returnFront();
-    bool usable() const;
 
-    std::unique_ptr<PulseConnection> pulse_;
-    std::shared_ptr<NotificationTarget> notify_;
-    const std::uintptr_t id_;
-    pa_stream* stream_ = nullptr;
     std::size_t frameBytes_ = 1;
     std::uint8_t silence_ = 0;
     std::deque<WaveHeader*> queue_;

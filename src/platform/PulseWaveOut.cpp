@@ -1,10 +1,6 @@
 #include "platform/PulseWaveOut.h"
 
-#include "platform/PulseFormat.h"
-
-#include <pulse/context.h>
 #include <pulse/stream.h>
-#include <pulse/thread-mainloop.h>
 
 #include <algorithm>
 #include <array>
@@ -14,7 +10,6 @@
 namespace kavelo {
 namespace {
 
-constexpr auto kOpenTimeout = std::chrono::seconds(3);
 // What the server holds ahead of the speaker while sound streams in: enough
 // for the loop's thread to be late now and then on a busy machine without the
 // speaker running dry, little enough that a talker is heard 60-100 ms after
@@ -25,73 +20,18 @@ constexpr pa_usec_t kTargetLatencyUsec = 80'000;
 // 20 ms period: refills of half the target left it none, and the sink then ran
 // at its shortest period (half a millisecond on a null sink, a tenth of a core).
 constexpr pa_usec_t kRequestUsec = 20'000;
-
-void dropOperation(pa_operation* operation)
-{
-    if (operation != nullptr)
-        pa_operation_unref(operation);
-}
-
 } // namespace
 
 MMRESULT PulseWaveOut::open(std::unique_ptr<WaveOutDevice>& device, const WaveFormat& format,
                             std::shared_ptr<NotificationTarget> notify, const std::string& server,
                             const std::string& sink)
 {
-    const auto streamFormat = playbackFormat(format);
-    if (!streamFormat)
-        return WAVERR_BADFORMAT;
-    const auto deadline = PulseConnection::Clock::now() + kOpenTimeout;
-    std::unique_ptr<PulseConnection> pulse;
-    if (const MMRESULT result = PulseConnection::open(pulse, server, deadline))
-        return result;
-
-    std::unique_ptr<PulseWaveOut> out(new PulseWaveOut(std::move(pulse), std::move(notify)));
-    try {
-        if (streamFormat->gsm)
-            out->gsm_ = std::make_unique<GsmCodec>();
-    } catch (const std::bad_alloc&) {
-        return MMSYSERR_NOMEM;
-    }
-    const pa_sample_spec& spec = streamFormat->spec;
-
-    PulseLock lock(*out->pulse_);
-    pa_context* context = out->pulse_->context();
-    out->stream_ = pa_stream_new(context, "Kavelo playback", &spec, nullptr);
-    if (out->stream_ == nullptr)
-        return pa_context_errno(context) == PA_ERR_INVALID ? WAVERR_BADFORMAT : MMSYSERR_NOMEM;
-    pa_stream_set_state_callback(out->stream_, onStreamState, out.get());
-    pa_stream_set_write_callback(out->stream_, onWritable, out.get());
-
-    pa_buffer_attr attr;
-    std::memset(&attr, 0xFF, sizeof attr); // the server's choice where not set below
-    attr.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(kTargetLatencyUsec, &spec));
-    attr.minreq = static_cast<std::uint32_t>(pa_usec_to_bytes(kRequestUsec, &spec));
-    // Play as soon as anything is there, and after running dry wait for more
-    // instead of skipping ahead: a late buffer plays late but whole.
-    attr.prebuf = static_cast<std::uint32_t>(pa_frame_size(&spec));
-    const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY);
-    if (pa_stream_connect_playback(out->stream_, sink.empty() ? nullptr : sink.c_str(), &attr, flags, nullptr,
-                                   nullptr)
-        < 0)
-        return resultFromPulseError(pa_context_errno(context));
-    pa_stream* stream = out->stream_;
-    const bool settled = out->pulse_->waitUntil(
-        [stream] {
-            const pa_stream_state_t state = pa_stream_get_state(stream);
-            return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
-        },
-        deadline);
-    if (!settled)
-        return MMSYSERR_ALLOCATED;
-    if (pa_stream_get_state(stream) != PA_STREAM_READY)
-        return resultFromPulseError(pa_context_errno(context));
-    device = std::move(out);
-    return MMSYSERR_NOERROR;
+    return openDevice<PulseWaveOut>(device, playbackFormat(format), "Kavelo playback", std::move(notify),
+                                    server, sink);
 }
 
 PulseWaveOut::PulseWaveOut(std::unique_ptr<PulseConnection> pulse, std::shared_ptr<NotificationTarget> notify)
-    : pulse_(std::move(pulse)), notify_(std::move(notify)), id_(nextPulseDeviceId())
+    : PulseStream(std::move(pulse), std::move(notify))
 {
 }
 
@@ -100,24 +40,28 @@ PulseWaveOut::~PulseWaveOut()
     close();
 }
 
-MMRESULT PulseWaveOut::prepareHeader(WaveHeader& header)
+MMRESULT PulseWaveOut::setUp(const PulseStreamFormat& format)
 {
-    if (!pulse_)
-        return MMSYSERR_INVALHANDLE;
-    PulseLock lock(*pulse_);
-    header.dwFlags |= WHDR_PREPARED;
+    try {
+        if (format.gsm)
+            gsm_ = std::make_unique<GsmCodec>();
+    } catch (const std::bad_alloc&) {
+        return MMSYSERR_NOMEM;
+    }
     return MMSYSERR_NOERROR;
 }
 
-MMRESULT PulseWaveOut::unprepareHeader(WaveHeader& header)
+int PulseWaveOut::connectStream(const pa_sample_spec& spec, const char* sink)
 {
-    if (!pulse_)
-        return MMSYSERR_INVALHANDLE;
-    PulseLock lock(*pulse_);
-    if (header.dwFlags & WHDR_INQUEUE)
-        return kWaveErrStillPlaying;
-    header.dwFlags &= ~WHDR_PREPARED;
-    return MMSYSERR_NOERROR;
+    pa_buffer_attr attr;
+    std::memset(&attr, 0xFF, sizeof attr); // the server's choice where not set below
+    attr.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(kTargetLatencyUsec, &spec));
+    attr.minreq = static_cast<std::uint32_t>(pa_usec_to_bytes(kRequestUsec, &spec));
+    // Play as soon as anything is there, and after running dry wait for more
+    // instead of skipping ahead: a late buffer plays late but whole.
+    attr.prebuf = static_cast<std::uint32_t>(pa_frame_size(&spec));
+    const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY);
+    return pa_stream_connect_playback(stream_, sink, &attr, flags, nullptr, nullptr);
 }
 
 MMRESULT PulseWaveOut::write(WaveHeader& header)
@@ -126,12 +70,8 @@ MMRESULT PulseWaveOut::write(WaveHeader& header)
         return MMSYSERR_INVALHANDLE;
     {
         PulseLock lock(*pulse_);
-        if (!(header.dwFlags & WHDR_PREPARED))
-            return kWaveErrUnprepared;
-        if (header.dwFlags & WHDR_INQUEUE)
-            return kWaveErrStillPlaying;
-        if (!usable())
-            return MMSYSERR_BADDEVICEID;
+        if (const MMRESULT refusal = refusalToQueue(header))
+            return refusal;
     }
     // Decoding and copying need no lock: the header is the caller's until queued.
     std::vector<std::uint8_t> sound;
@@ -160,44 +100,20 @@ MMRESULT PulseWaveOut::reset()
     return MMSYSERR_NOERROR;
 }
 
-MMRESULT PulseWaveOut::close()
+void PulseWaveOut::onStreamLost()
 {
-    if (!pulse_)
-        return MMSYSERR_NOERROR;
-    {
-        PulseLock lock(*pulse_);
-        // Buffers still queued are the caller's again; no message reports them.
-        for (Queued& queued : queue_)
-            queued.header->dwFlags &= ~WHDR_INQUEUE;
-        queue_.clear();
-        if (stream_ != nullptr) {
-            pa_stream_set_state_callback(stream_, nullptr, nullptr);
-            pa_stream_set_write_callback(stream_, nullptr, nullptr);
-            pa_stream_disconnect(stream_);
-            pa_stream_unref(stream_);
-            stream_ = nullptr;
-        }
-    }
-    pulse_.reset();
-    return MMSYSERR_NOERROR;
+    // What the lost device still held will never play. Those buffers come
+    // back as done; the next write is refused.
+    while (!queue_.empty())
+        returnFront();
 }
 
-void PulseWaveOut::onStreamState(pa_stream* stream, void* self)
+void PulseWaveOut::releaseQueued()
 {
-    auto* out = static_cast<PulseWaveOut*>(self);
-    // The server went away or dropped the stream: the device is lost and what
-    // it still held will never play. Those buffers come back as done; the next
-    // write is refused.
-    if (!PA_STREAM_IS_GOOD(pa_stream_get_state(stream))) {
-        while (!out->queue_.empty())
-            out->returnFront();
-    }
-    out->pulse_->signal();
-}
-
-void PulseWaveOut::onWritable(pa_stream*, std::size_t, void* self)
-{
-    static_cast<PulseWaveOut*>(self)->handOver();
+    // Buffers still queued are the caller's again; no message reports them.
+    for (Queued& queued : queue_)
+        queued.header->dwFlags &= ~WHDR_INQUEUE;
+    queue_.clear();
 }
 
 std::vector<std::uint8_t> PulseWaveOut::soundOf(const WaveHeader& header)
@@ -251,13 +167,7 @@ void PulseWaveOut::returnFront()
 {
     WaveHeader* header = queue_.front().header;
     queue_.pop_front();
-    header->dwFlags = (header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
-    notify_->post({kMmWomDone, id_, reinterpret_cast<qintptr>(header)});
-}
-
-bool PulseWaveOut::usable() const
-{
-    return pulse_->alive() && pa_stream_get_state(stream_) == PA_STREAM_READY;
+    giveBack(*header);
 }
 
 } // namespace kavelo

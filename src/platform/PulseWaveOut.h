@@ -1,14 +1,11 @@
 #pragma once
 
-#include "platform/AudioDevice.h"
 #include "platform/GsmCodec.h"
-#include "platform/PulseConnection.h"
+#include "platform/PulseStream.h"
 
 #include <deque>
 #include <string>
 #include <vector>
-
-struct pa_stream;
 
 namespace kavelo {
 
@@ -19,7 +16,7 @@ namespace kavelo {
 // 16-bit samples as they are written: whole 65-byte blocks only, through one
 // decoder state for the life of the device. A device whose server goes away
 // returns its buffers and refuses new ones (2).
-class PulseWaveOut final : public WaveOutDevice {
+class PulseWaveOut final : public PulseStream<WaveOutDevice> {
 public:
     // `sink` empty: the server's default sink (device 0).
     static MMRESULT open(std::unique_ptr<WaveOutDevice>& device, const WaveFormat& format,
@@ -27,12 +24,8 @@ public:
                          const std::string& sink);
     ~PulseWaveOut() override;
 
-    std::uintptr_t id() const override { return id_; }
-    MMRESULT prepareHeader(WaveHeader& header) override;
-    MMRESULT unprepareHeader(WaveHeader& header) override;
     MMRESULT write(WaveHeader& header) override;
     MMRESULT reset() override;
-    MMRESULT close() override;
 
 private:
     struct Queued {
@@ -41,21 +34,20 @@ private:
         std::size_t handedOver = 0;
     };
 
+    friend class PulseStream<WaveOutDevice>;
     PulseWaveOut(std::unique_ptr<PulseConnection> pulse, std::shared_ptr<NotificationTarget> notify);
 
-    static void onStreamState(pa_stream* stream, void* self);
-    static void onWritable(pa_stream* stream, std::size_t bytes, void* self);
+    MMRESULT setUp(const PulseStreamFormat& format) override;
+    int connectStream(const pa_sample_spec& spec, const char* sink) override;
+    void onStreamBytes() override { handOver(); }
+    void onStreamLost() override;
+    void releaseQueued() override;
 
     std::vector<std::uint8_t> soundOf(const WaveHeader& header);
     // With the loop lock held.
     void handOver();
     void returnFront();
-    bool usable() const;
 
-    std::unique_ptr<PulseConnection> pulse_;
-    std::shared_ptr<NotificationTarget> notify_;
-    const std::uintptr_t id_;
-    pa_stream* stream_ = nullptr;
     std::unique_ptr<GsmCodec> gsm_; // only for GSM 6.10; used on the GUI thread alone
     std::deque<Queued> queue_;
 };

@@ -1,0 +1,114 @@
+#pragma once
+
+#include "platform/AudioDevice.h"
+#include "platform/PulseConnection.h"
+#include "platform/PulseFormat.h"
+
+#include <chrono>
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <type_traits>
+
+struct pa_operation;
+struct pa_stream;
+
+namespace kavelo {
+
+// What a wave device on a PulseAudio stream is apart from its direction: its
+// own connection, its id, where its messages go, and one stream on that
+// connection from open to close. `Device` is WaveInDevice (a record stream,
+// MM_WIM_DATA) or WaveOutDevice (a playback stream, MM_WOM_DONE).
+//
+// A device says what is its own through the hooks below: how its stream
+// connects, what it keeps of the stream format, what the stream's bytes are
+// for, and what becomes of its queued buffers when the stream is lost or the
+// device closed. The hooks run with the loop lock held (setUp() excepted).
+// A device calls close() in its own destructor: by this one's, its queue is gone.
+template <class Device>
+class PulseStream : public Device {
+public:
+    std::uintptr_t id() const override { return id_; }
+    MMRESULT prepareHeader(WaveHeader& header) override;
+    MMRESULT unprepareHeader(WaveHeader& header) override;
+    MMRESULT close() override;
+
+protected:
+    PulseStream(std::unique_ptr<PulseConnection> pulse, std::shared_ptr<NotificationTarget> notify);
+
+    // Opens a `Self` on `server` whose stream, called `name`, runs in `format`
+    // (nothing: a format the device cannot take) on `target` (empty: the
+    // server's default device). `Self` befriends this class for its constructor.
+    template <class Self>
+    static MMRESULT openDevice(std::unique_ptr<Device>& device, const std::optional<PulseStreamFormat>& format,
+                               const char* name, std::shared_ptr<NotificationTarget> notify,
+                               const std::string& server, const std::string& target);
+
+    // With the loop lock held: whether the stream still carries sound.
+    bool usable() const;
+    // With the loop lock held: why `header` cannot be queued now, or 0.
+    MMRESULT refusalToQueue(const WaveHeader& header) const;
+    // With the loop lock held: `header` is the owner's again, done, and the owner is told.
+    void giveBack(WaveHeader& header);
+    static void dropOperation(pa_operation* operation);
+
+    // Before the stream exists, without the lock: keeps what the device needs
+    // of the format. A result other than 0 ends the open with it.
+    virtual MMRESULT setUp(const PulseStreamFormat& format) = 0;
+    // Connects the new stream to `target` (nullptr: the default); the result
+    // of pa_stream_connect_record / pa_stream_connect_playback.
+    virtual int connectStream(const pa_sample_spec& spec, const char* target) = 0;
+    // The stream has bytes to read (capture) or room to write (playback).
+    virtual void onStreamBytes() = 0;
+    // The server went away or dropped the stream.
+    virtual void onStreamLost() = 0;
+    // In close(): the buffers still queued, given back without a message.
+    virtual void releaseQueued() = 0;
+
+    std::unique_ptr<PulseConnection> pulse_;
+    pa_stream* stream_ = nullptr;
+
+private:
+    static constexpr auto kOpenTimeout = std::chrono::seconds(3);
+    static constexpr bool kRecords = std::is_same_v<Device, WaveInDevice>;
+
+    // With the loop lock held: creates the stream and waits until it is ready.
+    MMRESULT connect(const char* name, const pa_sample_spec& spec, const std::string& target,
+                     PulseConnection::Clock::time_point deadline);
+    static void onState(pa_stream* stream, void* self);
+    static void onBytes(pa_stream* stream, std::size_t bytes, void* self);
+
+    std::shared_ptr<NotificationTarget> notify_;
+    const std::uintptr_t id_;
+};
+
+template <class Device>
+template <class Self>
+MMRESULT PulseStream<Device>::openDevice(std::unique_ptr<Device>& device,
+                                         const std::optional<PulseStreamFormat>& format, const char* name,
+                                         std::shared_ptr<NotificationTarget> notify, const std::string& server,
+                                         const std::string& target)
+{
+    if (!format)
+        return WAVERR_BADFORMAT;
+    const auto deadline = PulseConnection::Clock::now() + kOpenTimeout;
+    std::unique_ptr<PulseConnection> pulse;
+    if (const MMRESULT result = PulseConnection::open(pulse, server, deadline))
+        return result;
+
+    std::unique_ptr<Self> self(new Self(std::move(pulse), std::move(notify)));
+    PulseStream& stream = *self; // the hooks are the device's own, private there
+    if (const MMRESULT result = stream.setUp(*format))
+        return result;
+
+    PulseLock lock(*stream.pulse_);
+    if (const MMRESULT result = stream.connect(name, format->spec, target, deadline))
+        return result;
+    device = std::move(self);
+    return MMSYSERR_NOERROR;
+}
+
+extern template class PulseStream<WaveInDevice>;
+extern template class PulseStream<WaveOutDevice>;
+
+} // namespace kavelo
