@@ -1,6 +1,7 @@
 #pragma once
 
 #include "net/DatagramProtocol.h"
+#include "platform/Guarded.h"
 #include "windows/ChatFont.h"
 #include "windows/MainWindowLink.h"
 #include "windows/MessagesLink.h"
@@ -155,8 +156,7 @@ private:
     QString programFolder_;
     ChatFont ownChatFont_;
     ChatFont otherChatFont_;
-    bool receiveErrorShowing_ = false;
-    QStringList receiveErrorsShown_;  // since the last "Silent"
+    RepeatFilter receiveErrorsShown_{RepeatFilter::Holds::UntilCleared};  // since the last "Silent"
     QString deferredReceiveError_;
     bool shownOnce_ = false;
     bool chatSettingsLoaded_ = false;

@@ -139,12 +139,7 @@ void MainWindow::reportReceiveError(const QString& message)
     // A failure that repeats with every datagram (a lost sound device, a
     // missing ring sound) is told once per conversation, and the box, which runs
     // its own loop in which more datagrams arrive, never piles up on itself.
-    if (receiveErrorShowing_ || receiveErrorsShown_.contains(message))
-        return;
-    receiveErrorsShown_.append(message);
-    receiveErrorShowing_ = true;
-    reportError(message);
-    receiveErrorShowing_ = false;
+    receiveErrorsShown_.pass(message, reportError);
 }
 
 } // namespace kavelo

@@ -8,18 +8,14 @@
 namespace kavelo {
 namespace {
 
-void check(const char* operation, MMRESULT code)
-{
-    checkResult<AudioCaptureError>(QString::fromLatin1(operation), code, waveResultTexts());
-}
+constexpr auto check = checkWaveResult<AudioCaptureError>;
 
 } // namespace
 
 AudioCapture::AudioCapture(QObject* owner, std::shared_ptr<AudioBackend> backend)
     : Component(owner),
       backend_(backend ? std::move(backend) : defaultAudioBackend()),
-      window_(std::make_unique<NotificationWindow>(
-          [this](const NotificationMessage& message) { bufferDone(message); }))
+      buffers_([this](const NotificationMessage& message) { bufferDone(message); })
 {
 }
 
@@ -29,8 +25,7 @@ AudioCapture::~AudioCapture()
     if (active_)
         Close();
     discardDevice();
-    releaseBuffers();
-    window_.reset();
+    // The last member, buffers_, then frees the buffers and closes the notification window.
 }
 
 void AudioCapture::setBufferSize(quint32 size)
@@ -52,13 +47,13 @@ void AudioCapture::Open(WaveFormat format)
     // A failed Open gives back what it obtained, so that a late message from
     // that device finds nothing and the next Open starts clean.
     try {
-        check("WaveIn-Open", backend_->openWaveIn(device_, format, window_->target()));
+        check("WaveIn-Open", backend_->openWaveIn(device_, format, buffers_.target()));
         for (int i = 0; i < numBuffers_; ++i)
             queueNewBuffer();
         check("WaveIn-Start", device_->start());
     } catch (...) {
         discardDevice();
-        releaseBuffers();
+        buffers_.release();
         throw;
     }
     active_ = true;
@@ -68,8 +63,7 @@ void AudioCapture::queueNewBuffer()
 {
     // The header joins the list before its data area exists, so that Close
     // frees it even when the allocation below fails.
-    buffers_.push_back(std::make_unique<Buffer>());
-    Buffer& buffer = *buffers_.back();
+    DeviceBuffer& buffer = buffers_.add();
     buffer.data = std::make_unique<char[]>(bufferSize_);
     buffer.dataSize = bufferSize_;
     buffer.header.lpData = buffer.data.get();
@@ -86,7 +80,7 @@ void AudioCapture::Close()
     active_ = false;
     discardDevice();
     // Headers go unprepared: the device has let go of them with the close.
-    releaseBuffers();
+    buffers_.release();
 }
 
 void AudioCapture::discardDevice()
@@ -98,20 +92,6 @@ void AudioCapture::discardDevice()
     device_.reset();
 }
 
-void AudioCapture::releaseBuffers()
-{
-    while (!buffers_.empty())
-        buffers_.pop_back();
-}
-
-std::vector<std::unique_ptr<AudioCapture::Buffer>>::iterator AudioCapture::findBuffer(qintptr header)
-{
-    // Compared as numbers: a header that was freed is never dereferenced.
-    return std::find_if(buffers_.begin(), buffers_.end(), [header](const auto& buffer) {
-        return reinterpret_cast<qintptr>(&buffer->header) == header;
-    });
-}
-
 void AudioCapture::bufferDone(const NotificationMessage& message)
 {
     // A message from a device closed since it was posted names a header that
@@ -120,10 +100,10 @@ void AudioCapture::bufferDone(const NotificationMessage& message)
     // so the buffers a reset returns are never reported.
     if (message.number != kMmWimData || !active_ || !device_ || message.wParam != device_->id())
         return;
-    const auto found = findBuffer(message.lParam);
+    const auto found = buffers_.find(message.lParam);
     if (found == buffers_.end())
         return;
-    Buffer& buffer = **found;
+    DeviceBuffer& buffer = **found;
     check("WaveIn-UnprepareHeader", device_->unprepareHeader(buffer.header));
 
     // A device never reports more than the buffer holds; trust it no further.

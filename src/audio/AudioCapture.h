@@ -1,15 +1,14 @@
 #pragma once
 
+#include "audio/DeviceBuffers.h"
 #include "platform/AudioDevice.h"
 #include "platform/Component.h"
 #include "platform/Exception.h"
-#include "platform/NotificationWindow.h"
 #include "platform/WaveFormat.h"
 
 #include <QtGlobal>
 #include <functional>
 #include <memory>
-#include <vector>
 
 namespace kavelo {
 
@@ -54,28 +53,18 @@ public:
     BufferFullHandler OnBufferFull;
 
 private:
-    // Header and data area allocated together; the device knows the buffer by
-    // the header's address. The data area is freed before its header.
-    struct Buffer {
-        WaveHeader header;
-        std::unique_ptr<char[]> data;
-        quint32 dataSize = 0;
-    };
-
     void queueNewBuffer();
     void bufferDone(const NotificationMessage& message);
-    void releaseBuffers();
     // Shuts a device left open by a failed Open; results do not matter here.
     void discardDevice();
-    std::vector<std::unique_ptr<Buffer>>::iterator findBuffer(qintptr header);
 
     bool active_ = false;
-    std::vector<std::unique_ptr<Buffer>> buffers_;
     quint32 bufferSize_ = 8192;
     quint8 numBuffers_ = 4;
     std::shared_ptr<AudioBackend> backend_;
     std::unique_ptr<WaveInDevice> device_;
-    std::unique_ptr<NotificationWindow> window_;
+    // Declared last, so that it goes first: before the device and the backend.
+    DeviceBuffers buffers_;
 };
 
 } // namespace kavelo

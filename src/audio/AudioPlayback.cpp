@@ -2,24 +2,19 @@
 
 #include "audio/ResultCheck.h"
 
-#include <algorithm>
 #include <cstring>
 
 namespace kavelo {
 namespace {
 
-void check(const char* operation, MMRESULT code)
-{
-    checkResult<AudioPlaybackError>(QString::fromLatin1(operation), code, waveResultTexts());
-}
+constexpr auto check = checkWaveResult<AudioPlaybackError>;
 
 } // namespace
 
 AudioPlayback::AudioPlayback(QObject* owner, std::shared_ptr<AudioBackend> backend)
     : Component(owner),
       backend_(backend ? std::move(backend) : defaultAudioBackend()),
-      window_(std::make_unique<NotificationWindow>(
-          [this](const NotificationMessage& message) { bufferDone(message); }))
+      buffers_([this](const NotificationMessage& message) { bufferDone(message); })
 {
 }
 
@@ -28,9 +23,7 @@ AudioPlayback::~AudioPlayback()
     Destroying();
     if (active_)
         Close();
-    releaseBuffers();
-    window_.reset();
-    heldBack_.clear();
+    // The last member, buffers_, then frees the buffers and closes the notification window.
 }
 
 void AudioPlayback::Open(WaveFormat format)
@@ -39,7 +32,7 @@ void AudioPlayback::Open(WaveFormat format)
         return;
     holdBack_ = numBuffers_;
     format_ = format;
-    check("WaveOutOpen", backend_->openWaveOut(device_, format_, window_->target()));
+    check("WaveOutOpen", backend_->openWaveOut(device_, format_, buffers_.target()));
     active_ = true;
 }
 
@@ -48,10 +41,10 @@ void AudioPlayback::Play(const void* data, qint32 size)
     // A negative size or missing bytes would be copied from nowhere: no block.
     if (size <= 0 || data == nullptr || !active_)
         return;
-    buffers_.push_back(std::make_unique<Buffer>());
-    Buffer& buffer = *buffers_.back();
+    DeviceBuffer& buffer = buffers_.add();
     buffer.data = std::make_unique_for_overwrite<char[]>(static_cast<std::size_t>(size));
     std::memcpy(buffer.data.get(), data, static_cast<std::size_t>(size));
+    buffer.dataSize = static_cast<std::uint32_t>(size);
     buffer.header.lpData = buffer.data.get();
     buffer.header.dwBufferLength = static_cast<std::uint32_t>(size);
     buffer.header.dwBytesRecorded = static_cast<std::uint32_t>(size);
@@ -65,13 +58,13 @@ void AudioPlayback::Play(const void* data, qint32 size)
     // after a refused one the rest stay held, in order, for the next Play, and
     // none is ever queued twice. The refused one waits for Close.
     while (!heldBack_.empty()) {
-        Buffer* next = heldBack_.front();
+        DeviceBuffer* next = heldBack_.front();
         heldBack_.pop_front();
         queue(*next);
     }
 }
 
-void AudioPlayback::queue(Buffer& buffer)
+void AudioPlayback::queue(DeviceBuffer& buffer)
 {
     check("WaveOut-PrepareHeader", device_->prepareHeader(buffer.header));
     check("WaveOut-Write", device_->write(buffer.header));
@@ -88,13 +81,7 @@ void AudioPlayback::Close()
     heldBack_.clear();
     device_.reset();
     // Headers go unprepared: the device has let go of them with the close.
-    releaseBuffers();
-}
-
-void AudioPlayback::releaseBuffers()
-{
-    while (!buffers_.empty())
-        buffers_.pop_back();
+    buffers_.release();
 }
 
 void AudioPlayback::bufferDone(const NotificationMessage& message)
@@ -103,10 +90,7 @@ void AudioPlayback::bufferDone(const NotificationMessage& message)
     // is gone, or that a newer buffer happens to occupy: it is not ours.
     if (message.number != kMmWomDone || !active_ || !device_ || message.wParam != device_->id())
         return;
-    // Compared as numbers: a header that was freed is never dereferenced.
-    const auto found = std::find_if(buffers_.begin(), buffers_.end(), [&](const auto& buffer) {
-        return reinterpret_cast<qintptr>(&buffer->header) == message.lParam;
-    });
+    const auto found = buffers_.find(message.lParam);
     if (found == buffers_.end())
         return;
     check("WaveOut-UnprepareHeader", device_->unprepareHeader((*found)->header));

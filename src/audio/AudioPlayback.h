@@ -1,16 +1,15 @@
 #pragma once
 
+#include "audio/DeviceBuffers.h"
 #include "platform/AudioDevice.h"
 #include "platform/Component.h"
 #include "platform/Exception.h"
-#include "platform/NotificationWindow.h"
 #include "platform/WaveFormat.h"
 
 #include <QtGlobal>
 #include <deque>
 #include <functional>
 #include <memory>
-#include <vector>
 
 namespace kavelo {
 
@@ -58,26 +57,20 @@ public:
     NotifyHandler OnBufferPlayed;
 
 private:
-    struct Buffer {
-        WaveHeader header;
-        std::unique_ptr<char[]> data;
-    };
-
-    void queue(Buffer& buffer);
+    void queue(DeviceBuffer& buffer);
     void bufferDone(const NotificationMessage& message);
-    void releaseBuffers();
 
     bool active_ = false;
     quint8 holdBack_ = 0;
     // Blocks collected since Open and not yet at the device, first held first;
     // they are owned by buffers_.
-    std::deque<Buffer*> heldBack_;
+    std::deque<DeviceBuffer*> heldBack_;
     quint8 numBuffers_ = 4;
-    std::vector<std::unique_ptr<Buffer>> buffers_;
     WaveFormat format_;
     std::shared_ptr<AudioBackend> backend_;
     std::unique_ptr<WaveOutDevice> device_;
-    std::unique_ptr<NotificationWindow> window_;
+    // Declared last, so that it goes first: before the device and the backend.
+    DeviceBuffers buffers_;
 };
 
 } // namespace kavelo

@@ -1,25 +1,8 @@
 #pragma once
 
-#include "platform/AudioDevice.h"
-
-#include <QString>
-#include <span>
+#include "platform/ResultText.h"
 
 namespace kavelo {
-
-struct ResultText {
-    MMRESULT code;
-    const char* text;  // begins with a space
-};
-
-// Texts of the capture and playback components.
-std::span<const ResultText> waveResultTexts();
-// Texts of the converter: eight codes only.
-std::span<const ResultText> acmResultTexts();
-
-// Message for a non-zero result: the operation name followed directly by the
-// code's text, or "%s raised an unknown error (code #%d)" for a code outside the table.
-QString resultMessage(const QString& operation, MMRESULT code, std::span<const ResultText> table);
 
 // Raises E with resultMessage() unless the result is 0.
 template <class E>
@@ -27,6 +10,13 @@ void checkResult(const QString& operation, MMRESULT code, std::span<const Result
 {
     if (code != MMSYSERR_NOERROR)
         throw E(resultMessage(operation, code, table));
+}
+
+// A capture or playback device's result for the named step.
+template <class E>
+void checkWaveResult(const char* operation, MMRESULT code)
+{
+    checkResult<E>(QString::fromLatin1(operation), code, waveResultTexts());
 }
 
 } // namespace kavelo

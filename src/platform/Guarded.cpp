@@ -1,10 +1,10 @@
 #include "platform/Guarded.h"
 
 #include "platform/Exception.h"
+#include "platform/MessageBox.h"
 
 #include <QApplication>
-#include <QMessageBox>
-#include <QStringList>
+#include <QScopeGuard>
 #include <new>
 
 namespace kavelo {
@@ -16,10 +16,7 @@ void showErrorBox(const QString& message)
         qWarning("%s", qUtf8Printable(message));
         return;
     }
-    QMessageBox box(QMessageBox::Critical, QApplication::applicationName(), message,
-                    QMessageBox::Ok, QApplication::activeWindow());
-    box.setTextFormat(Qt::PlainText);
-    box.exec();
+    execPlainTextBox(QMessageBox::Critical, message);
 }
 
 ErrorReporter& currentReporter()
@@ -32,24 +29,11 @@ ErrorReporter& currentReporter()
 
 void reportError(const QString& message)
 {
-    // An error box runs its own event loop, in which the same failure often
-    // comes again (every buffer of a lost device): while a box shows a message,
-    // that message does not open a second box on top of it.
-    static QStringList showing;
-    if (showing.contains(message))
-        return;
+    static RepeatFilter repeats(RepeatFilter::Holds::WhileShown);
     // Copy first: a reporter may replace itself while it runs.
-    ErrorReporter reporter = currentReporter();
-    if (!reporter)
-        return;
-    showing.append(message);
-    try {
-        reporter(message);
-    } catch (...) {
-        showing.removeOne(message);
-        throw;
-    }
-    showing.removeOne(message);
+    const ErrorReporter reporter = currentReporter();
+    if (reporter)
+        repeats.pass(message, reporter);
 }
 
 ErrorReporter setErrorReporter(ErrorReporter reporter)
@@ -74,6 +58,20 @@ void guarded(const std::function<void()>& handler) noexcept
     } catch (...) {
         // A reporter that fails itself must not take the program down either.
     }
+}
+
+void RepeatFilter::pass(const QString& message, const ErrorReporter& show)
+{
+    if (showing_.contains(message) || shown_.contains(message))
+        return;
+    if (holds_ == Holds::UntilCleared) {
+        if (!showing_.isEmpty())
+            return;
+        shown_.append(message);
+    }
+    showing_.append(message);
+    const auto closed = qScopeGuard([&] { showing_.removeOne(message); });
+    show(message);
 }
 
 } // namespace kavelo

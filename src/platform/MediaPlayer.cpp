@@ -1,7 +1,7 @@
 #include "platform/MediaPlayer.h"
 
-#include "audio/ResultCheck.h"
 #include "platform/Exception.h"
+#include "platform/ResultText.h"
 
 #include <sndfile.h>
 #include <algorithm>
@@ -12,6 +12,12 @@ namespace {
 struct SndfileCloser {
     void operator()(SNDFILE* file) const { sf_close(file); }
 };
+
+void check(const QString& operation, MMRESULT code)
+{
+    if (code != MMSYSERR_NOERROR)
+        throw Exception(resultMessage(operation, code, waveResultTexts()));
+}
 
 } // namespace
 
@@ -94,10 +100,8 @@ void MediaPlayer::Play()
         header->dwBufferLength = static_cast<std::uint32_t>(std::min(chunkBytes, sound_.size() - offset));
         chunks_.push_back(std::move(header));
         WaveHeader& queued = *chunks_.back();
-        checkResult<Exception>(QStringLiteral("Cannot play %1:").arg(FileName), device_->prepareHeader(queued),
-                               waveResultTexts());
-        checkResult<Exception>(QStringLiteral("Cannot play %1:").arg(FileName), device_->write(queued),
-                               waveResultTexts());
+        check(QStringLiteral("Cannot play %1:").arg(FileName), device_->prepareHeader(queued));
+        check(QStringLiteral("Cannot play %1:").arg(FileName), device_->write(queued));
         ++queued_;
     }
 }

@@ -1,17 +1,13 @@
 #include "platform/MessageBox.h"
 
 #include <QApplication>
-#include <QMessageBox>
 
 namespace kavelo {
 namespace {
 
 void showMessageBox(const QString& text)
 {
-    QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(), text, QMessageBox::Ok,
-                    QApplication::activeWindow());
-    box.setTextFormat(Qt::PlainText);
-    box.exec();
+    execPlainTextBox(QMessageBox::NoIcon, text);
 }
 
 MessageShower& currentShower()
@@ -32,6 +28,13 @@ void showMessage(const QString& text)
 MessageShower setMessageShower(MessageShower shower)
 {
     return std::exchange(currentShower(), std::move(shower));
+}
+
+void execPlainTextBox(QMessageBox::Icon icon, const QString& text)
+{
+    QMessageBox box(icon, QApplication::applicationName(), text, QMessageBox::Ok, QApplication::activeWindow());
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
 }
 
 } // namespace kavelo

@@ -1,9 +1,8 @@
 #pragma once
 
+#include <QMessageBox>
 #include <QString>
 #include <functional>
-
-class QWidget;
 
 namespace kavelo {
 
@@ -14,5 +13,10 @@ using MessageShower = std::function<void(const QString& text)>;
 
 void showMessage(const QString& text);
 MessageShower setMessageShower(MessageShower shower);
+
+// The box behind both the default shower and the default error reporter: the
+// text as plain text under the program's name, over the active window, with
+// one OK button; returns when the user closes it.
+void execPlainTextBox(QMessageBox::Icon icon, const QString& text);
 
 } // namespace kavelo

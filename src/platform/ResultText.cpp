@@ -1,4 +1,4 @@
-#include "audio/ResultCheck.h"
+#include "platform/ResultText.h"
 
 #include <array>
 
