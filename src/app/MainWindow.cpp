@@ -10,6 +10,7 @@
 #include "platform/AutostartStore.h"
 #include "platform/ComponentData.h"
 #include "platform/Exception.h"
+#include "platform/GsmCodec.h"
 #include "platform/Guarded.h"
 #include "platform/MediaPlayer.h"
 #include "platform/MessageBox.h"
@@ -59,6 +60,15 @@ QToolButton* makeButton(QToolButton* button, const QString& caption, const QStri
     button->setAutoRaise(true);
     button->setToolButtonStyle(Qt::ToolButtonTextOnly);
     return button;
+}
+
+// About a quarter second of sound in whole GSM blocks (1920 bytes at 8 kHz,
+// 8 bits): a buffer that filled no whole last block would lose those samples.
+std::uint32_t captureBufferBytes(const WaveFormat& format)
+{
+    const std::uint32_t quarter = format.avgBytesPerSec() >> 2;
+    const auto block = static_cast<std::uint32_t>(GsmCodec::kBlockSamples) * std::max<std::uint32_t>(format.blockAlign(), 1);
+    return quarter >= block ? quarter - quarter % block : quarter;
 }
 
 void connectHandler(QToolButton* button, std::function<void()> handler)
@@ -237,7 +247,7 @@ void MainWindow::onSpeak()
     receiver->RemoteHost = addressEdit->text();
     ringPlayer->Close();
     if (!converter->Active())
-        converter->setInputBufferSize(converter->ACMFormatIn().avgBytesPerSec() >> 2);
+        converter->setInputBufferSize(captureBufferBytes(converter->ACMFormatIn()));
     capture->setBufferSize(converter->InputBufferSize());
     converter->setActive(true);
     capture->Open(converter->ACMFormatIn());
