@@ -48,5 +48,37 @@ TEST(Guarded, AFailingReporterDoesNotEscape)
     setErrorReporter(previous);
 }
 
+TEST(RepeatFilter, UntilClearedShowsOneBoxAtATimeAndEachMessageOnceUntilCleared)
+{
+    RepeatFilter filter(RepeatFilter::Holds::UntilCleared);
+    QStringList shown;
+    const ErrorReporter show = [&](const QString& message) {
+        shown.append(message);
+        // Inside the box's own loop: the same failure and another one.
+        filter.pass(QStringLiteral("lost"), show);
+        filter.pass(QStringLiteral("other"), show);
+    };
+    filter.pass(QStringLiteral("lost"), show);
+    filter.pass(QStringLiteral("lost"), show);  // after the box closed
+    EXPECT_EQ(shown, QStringList{QStringLiteral("lost")});
+    filter.pass(QStringLiteral("other"), show);  // held back only while the first box showed
+    EXPECT_EQ(shown, (QStringList{QStringLiteral("lost"), QStringLiteral("other")}));
+    filter.clear();
+    filter.pass(QStringLiteral("lost"), show);
+    EXPECT_EQ(shown.size(), 3);
+}
+
+TEST(RepeatFilter, ABoxThatFailsCountsAsClosed)
+{
+    for (const auto holds : {RepeatFilter::Holds::WhileShown, RepeatFilter::Holds::UntilCleared}) {
+        RepeatFilter filter(holds);
+        EXPECT_THROW(filter.pass(QStringLiteral("a"), [](const QString&) { throw std::runtime_error("box"); }),
+                     std::runtime_error);
+        QStringList shown;
+        filter.pass(QStringLiteral("b"), [&](const QString& message) { shown.append(message); });
+        EXPECT_EQ(shown, QStringList{QStringLiteral("b")}) << "no box is left counted as showing";
+    }
+}
+
 } // namespace
 } // namespace kavelo
