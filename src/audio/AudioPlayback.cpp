@@ -9,6 +9,11 @@ namespace {
 
 constexpr auto check = checkWaveResult<AudioPlaybackError>;
 
+// Blocks the device has not finished yet, beyond which new ones are dropped:
+// two seconds of a call's voice. The voice device finishes each block as it
+// takes it, so only a device that has stopped playing ever reaches this.
+constexpr std::size_t kMaxBuffersAtDevice = 8;
+
 } // namespace
 
 AudioPlayback::AudioPlayback(QObject* owner, std::shared_ptr<AudioBackend> backend)
@@ -41,6 +46,8 @@ void AudioPlayback::Play(const void* data, qint32 size)
     // A negative size or missing bytes would be copied from nowhere: no block.
     if (size <= 0 || data == nullptr || !active_)
         return;
+    if (holdBack_ == 0 && buffers_.size() - heldBack_.size() >= kMaxBuffersAtDevice)
+        return;
     DeviceBuffer& buffer = buffers_.add();
     buffer.data = std::make_unique_for_overwrite<char[]>(static_cast<std::size_t>(size));
     std::memcpy(buffer.data.get(), data, static_cast<std::size_t>(size));
@@ -56,7 +63,7 @@ void AudioPlayback::Play(const void* data, qint32 size)
     }
     // Each buffer leaves the held-back list just before it is queued, so that
     // after a refused one the rest stay held, in order, for the next Play, and
-    // none is ever queued twice. The refused one waits for Close.
+    // none is ever queued twice. The refused one is released at once.
     while (!heldBack_.empty()) {
         DeviceBuffer* next = heldBack_.front();
         heldBack_.pop_front();
@@ -66,8 +73,28 @@ void AudioPlayback::Play(const void* data, qint32 size)
 
 void AudioPlayback::queue(DeviceBuffer& buffer)
 {
-    check("WaveOut-PrepareHeader", device_->prepareHeader(buffer.header));
-    check("WaveOut-Write", device_->write(buffer.header));
+    if (const MMRESULT result = device_->prepareHeader(buffer.header)) {
+        refused(buffer, result, false);
+        check("WaveOut-PrepareHeader", result);
+    }
+    if (const MMRESULT result = device_->write(buffer.header)) {
+        refused(buffer, result, true);
+        check("WaveOut-Write", result);
+    }
+}
+
+void AudioPlayback::refused(DeviceBuffer& buffer, MMRESULT result, bool prepared)
+{
+    // The device does not hold a refused buffer: it goes at once, so that a
+    // device refusing every block does not collect them until Close.
+    if (prepared)
+        device_->unprepareHeader(buffer.header);
+    if (const auto found = buffers_.find(reinterpret_cast<qintptr>(&buffer.header)); found != buffers_.end())
+        buffers_.erase(found);
+    // A device that is gone plays nothing again: the component closes it, so
+    // that the next Open finds the device the server offers now.
+    if (result == MMSYSERR_BADDEVICEID || result == MMSYSERR_NODRIVER)
+        Close();
 }
 
 void AudioPlayback::Close()

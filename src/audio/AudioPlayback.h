@@ -23,6 +23,11 @@ public:
 // released when the device has played it. After each Open the first NumBuffers
 // blocks are held back and queued together with the next one, so that playback
 // starts with some sound in reserve.
+//
+// What is fed from the network is bounded: while eight blocks wait at the
+// device, new ones are dropped; a block the device refuses is released at
+// once, and a device that reports itself gone is closed, so that the next
+// Open starts afresh.
 class AudioPlayback : public Component {
     Q_OBJECT
     Q_PROPERTY(quint8 NumBuffers READ NumBuffers WRITE setNumBuffers)
@@ -41,8 +46,9 @@ public:
     // Raises AudioPlaybackError when the device refuses the format.
     void Open(WaveFormat format);
     // Copies the block, then holds it back or queues it; the caller keeps its
-    // bytes. Does nothing for an empty block or while inactive. Raises AudioPlaybackError
-    // when the device refuses the buffer.
+    // bytes. Does nothing for an empty block, while inactive, or while the
+    // device is eight blocks behind. Raises AudioPlaybackError when the device
+    // refuses the buffer.
     void Play(const void* data, qint32 size);
     // Stops playback at once and releases every buffer, played or not; none is
     // reported. Does nothing while inactive; raises nothing.
@@ -58,6 +64,7 @@ public:
 
 private:
     void queue(DeviceBuffer& buffer);
+    void refused(DeviceBuffer& buffer, MMRESULT result, bool prepared);
     void bufferDone(const NotificationMessage& message);
 
     bool active_ = false;

@@ -38,6 +38,7 @@ public:
     // The buffer whose header a device message names, or end().
     List::iterator find(qintptr header);
     List::iterator end() { return buffers_.end(); }
+    std::size_t size() const { return buffers_.size(); }
     void erase(List::iterator buffer) { buffers_.erase(buffer); }
     // Frees every buffer, the newest first.
     void release();

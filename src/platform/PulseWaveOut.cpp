@@ -3,7 +3,7 @@
 #include <pulse/stream.h>
 
 #include <algorithm>
-#include <array>
+#include <chrono>
 #include <cstring>
 #include <new>
 
@@ -20,6 +20,17 @@ constexpr pa_usec_t kTargetLatencyUsec = 80'000;
 // 20 ms period: refills of half the target left it none, and the sink then ran
 // at its shortest period (half a millisecond on a null sink, a tenth of a core).
 constexpr pa_usec_t kRequestUsec = 20'000;
+// Voice: the playout buffer already keeps a reserve sized to the network's
+// jitter, so the server needs only enough to ride out a late loop thread.
+// The sink's period is then 20 ms.
+constexpr pa_usec_t kVoiceTargetLatencyUsec = 40'000;
+constexpr pa_usec_t kVoiceRequestUsec = 10'000;
+
+double nowMs()
+{
+    using namespace std::chrono;
+    return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
+}
 } // namespace
 
 MMRESULT PulseWaveOut::open(std::unique_ptr<WaveOutDevice>& device, const WaveFormat& format,
@@ -43,8 +54,10 @@ PulseWaveOut::~PulseWaveOut()
 MMRESULT PulseWaveOut::setUp(const PulseStreamFormat& format)
 {
     try {
-        if (format.gsm)
+        if (format.gsm) {
             gsm_ = std::make_unique<GsmCodec>();
+            playout_ = std::make_unique<PlayoutBuffer>();
+        }
     } catch (const std::bad_alloc&) {
         return MMSYSERR_NOMEM;
     }
@@ -55,8 +68,9 @@ int PulseWaveOut::connectStream(const pa_sample_spec& spec, const char* sink)
 {
     pa_buffer_attr attr;
     std::memset(&attr, 0xFF, sizeof attr); // the server's choice where not set below
-    attr.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(kTargetLatencyUsec, &spec));
-    attr.minreq = static_cast<std::uint32_t>(pa_usec_to_bytes(kRequestUsec, &spec));
+    attr.tlength = static_cast<std::uint32_t>(
+        pa_usec_to_bytes(playout_ ? kVoiceTargetLatencyUsec : kTargetLatencyUsec, &spec));
+    attr.minreq = static_cast<std::uint32_t>(pa_usec_to_bytes(playout_ ? kVoiceRequestUsec : kRequestUsec, &spec));
     // Play as soon as anything is there, and after running dry wait for more
     // instead of skipping ahead: a late buffer plays late but whole.
     attr.prebuf = static_cast<std::uint32_t>(pa_frame_size(&spec));
@@ -68,22 +82,56 @@ MMRESULT PulseWaveOut::write(WaveHeader& header)
 {
     if (!pulse_)
         return MMSYSERR_INVALHANDLE;
+    if (playout_)
+        return writeVoice(header);
     {
         PulseLock lock(*pulse_);
         if (const MMRESULT refusal = refusalToQueue(header))
             return refusal;
     }
-    // Decoding and copying need no lock: the header is the caller's until queued.
+    // Copying needs no lock: the header is the caller's until queued.
     std::vector<std::uint8_t> sound;
     try {
-        sound = soundOf(header);
+        sound = bytesOf(header);
     } catch (const std::bad_alloc&) {
         return MMSYSERR_NOMEM;
     }
     PulseLock lock(*pulse_);
+    // The stream may have gone while the bytes were copied.
+    if (const MMRESULT refusal = refusalToQueue(header))
+        return refusal;
     header.dwFlags = (header.dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
     queue_.push_back({&header, std::move(sound)});
     handOver();
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT PulseWaveOut::writeVoice(WaveHeader& header)
+{
+    {
+        PulseLock lock(*pulse_);
+        if (const MMRESULT refusal = refusalToQueue(header))
+            return refusal;
+    }
+    // Decoding needs no lock: the decoder is write()'s own, the header the caller's.
+    std::vector<std::int16_t> sound;
+    try {
+        sound = decode(header);
+    } catch (const std::bad_alloc&) {
+        return MMSYSERR_NOMEM;
+    }
+    const double arrivalMs = nowMs();
+    PulseLock lock(*pulse_);
+    if (const MMRESULT refusal = refusalToQueue(header))
+        return refusal;
+    try {
+        playout_->push(sound, arrivalMs);
+    } catch (const std::bad_alloc&) {
+        return MMSYSERR_NOMEM;
+    }
+    // Its sound is in the playout buffer: the buffer is the owner's again.
+    giveBack(header);
+    playOut();
     return MMSYSERR_NOERROR;
 }
 
@@ -97,6 +145,13 @@ MMRESULT PulseWaveOut::reset()
         dropOperation(pa_stream_flush(stream_, nullptr, nullptr));
     while (!queue_.empty())
         returnFront();
+    if (playout_) {
+        try {
+            playout_ = std::make_unique<PlayoutBuffer>();
+        } catch (const std::bad_alloc&) {
+            return MMSYSERR_NOMEM;
+        }
+    }
     return MMSYSERR_NOERROR;
 }
 
@@ -116,22 +171,23 @@ void PulseWaveOut::releaseQueued()
     queue_.clear();
 }
 
-std::vector<std::uint8_t> PulseWaveOut::soundOf(const WaveHeader& header)
+std::vector<std::uint8_t> PulseWaveOut::bytesOf(const WaveHeader& header) const
 {
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(header.lpData);
-    if (!gsm_)
-        return {bytes, bytes + header.dwBufferLength};
+    return {bytes, bytes + header.dwBufferLength};
+}
+
+std::vector<std::int16_t> PulseWaveOut::decode(const WaveHeader& header)
+{
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(header.lpData);
     // Bytes after the last whole block cannot be decoded and are dropped.
     const std::size_t blocks = header.dwBufferLength / GsmCodec::kBlockBytes;
-    std::vector<std::uint8_t> sound(blocks * GsmCodec::kBlockSamples * sizeof(std::int16_t));
-    std::array<std::int16_t, GsmCodec::kBlockSamples> pcm;
-    for (std::size_t i = 0; i < blocks; ++i) {
-        gsm_->decodeBlock(std::span<const std::uint8_t, GsmCodec::kBlockBytes>(
-                              bytes + i * GsmCodec::kBlockBytes, GsmCodec::kBlockBytes),
-                          pcm);
-        // The stream runs in little-endian samples, the host's own order.
-        std::memcpy(sound.data() + i * sizeof pcm, pcm.data(), sizeof pcm);
-    }
+    std::vector<std::int16_t> sound(blocks * GsmCodec::kBlockSamples);
+    for (std::size_t i = 0; i < blocks; ++i)
+        gsm_->decodeBlock(std::span<const std::uint8_t, GsmCodec::kBlockBytes>(bytes + i * GsmCodec::kBlockBytes,
+                                                                              GsmCodec::kBlockBytes),
+                          std::span<std::int16_t, GsmCodec::kBlockSamples>(sound.data() + i * GsmCodec::kBlockSamples,
+                                                                          GsmCodec::kBlockSamples));
     return sound;
 }
 
@@ -161,6 +217,21 @@ void PulseWaveOut::handOver()
         }
         returnFront();
     }
+}
+
+void PulseWaveOut::playOut()
+{
+    if (!usable())
+        return;
+    const std::size_t writable = pa_stream_writable_size(stream_);
+    if (writable == static_cast<std::size_t>(-1) || writable < sizeof(std::int16_t))
+        return;
+    // The playout buffer always has sound to give: voice, concealment or
+    // comfort noise. The server copies it; samples are in the host's order,
+    // which is the stream's little-endian format.
+    pulled_.resize(writable / sizeof(std::int16_t));
+    playout_->pull(pulled_);
+    pa_stream_write(stream_, pulled_.data(), pulled_.size() * sizeof(std::int16_t), nullptr, 0, PA_SEEK_RELATIVE);
 }
 
 void PulseWaveOut::returnFront()

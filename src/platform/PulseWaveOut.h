@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/GsmCodec.h"
+#include "platform/PlayoutBuffer.h"
 #include "platform/PulseStream.h"
 
 #include <deque>
@@ -9,13 +10,19 @@
 
 namespace kavelo {
 
-// A wave-output device on a PulseAudio sink. Written buffers wait in the
-// device's own queue and go to the server only as fast as it plays, so the
-// server holds just the short latency target; a buffer is done (MM_WOM_DONE)
-// once all its sound has been handed over. GSM 6.10 buffers are decoded to
-// 16-bit samples as they are written: whole 65-byte blocks only, through one
-// decoder state for the life of the device. A device whose server goes away
+// A wave-output device on a PulseAudio sink. A device whose server goes away
 // returns its buffers and refuses new ones (2).
+//
+// PCM (the ring sound): written buffers wait in the device's own queue and go
+// to the server only as fast as it plays, so the server holds just the short
+// latency target; a buffer is done (MM_WOM_DONE) once all its sound has been
+// handed over.
+//
+// GSM 6.10 (a call's voice): each buffer is decoded as it is written (whole
+// 65-byte blocks only, through one decoder state for the life of the device)
+// into a playout buffer, and is done at once. The server is fed from the
+// playout buffer whenever it asks, so voice that arrives early, late, in a
+// burst or not at all becomes continuous sound of bounded delay.
 class PulseWaveOut final : public PulseStream<WaveOutDevice> {
 public:
     // `sink` empty: the server's default sink (device 0).
@@ -39,16 +46,23 @@ private:
 
     MMRESULT setUp(const PulseStreamFormat& format) override;
     int connectStream(const pa_sample_spec& spec, const char* sink) override;
-    void onStreamBytes() override { handOver(); }
+    void onStreamBytes() override { playout_ ? playOut() : handOver(); }
     void onStreamLost() override;
     void releaseQueued() override;
 
-    std::vector<std::uint8_t> soundOf(const WaveHeader& header);
+    MMRESULT writeVoice(WaveHeader& header);
+    std::vector<std::uint8_t> bytesOf(const WaveHeader& header) const;
+    std::vector<std::int16_t> decode(const WaveHeader& header);
     // With the loop lock held.
     void handOver();
+    void playOut();
     void returnFront();
 
-    std::unique_ptr<GsmCodec> gsm_; // only for GSM 6.10; used on the GUI thread alone
+    // Only for GSM 6.10. The decoder is used by write() alone, which the owner
+    // does not call concurrently; the playout buffer under the loop lock.
+    std::unique_ptr<GsmCodec> gsm_;
+    std::unique_ptr<PlayoutBuffer> playout_;
+    std::vector<std::int16_t> pulled_;
     std::deque<Queued> queue_;
 };
 

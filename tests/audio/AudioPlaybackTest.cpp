@@ -240,16 +240,22 @@ struct QueueFailure {
     Op op;
     MMRESULT code;
     const char* message;
+    bool stillActive; // a device that is gone is closed, to be opened afresh
 };
 
 class AudioPlaybackQueueFailure : public AudioPlaybackTest, public ::testing::WithParamInterface<QueueFailure> {};
 
-TEST_P(AudioPlaybackQueueFailure, RaisesToTheCallerAndTheRefusedBlockWaitsForClose)
+TEST_P(AudioPlaybackQueueFailure, RaisesToTheCallerAndTheRefusedBlockIsReleasedAtOnce)
 {
     out.setNumBuffers(0);
     out.Open(gsm610());
     fake->answer(GetParam().op, GetParam().code);
     EXPECT_EQ(errorOf([&] { play("refused"); }), QString::fromUtf8(GetParam().message));
+    // A written header is unprepared again at once; one never prepared is not.
+    EXPECT_EQ(fake->count(Op::WaveOutUnprepareHeader), GetParam().op == Op::WaveOutWrite ? 1 : 0);
+    EXPECT_EQ(out.Active(), GetParam().stillActive);
+    if (!out.Active())
+        out.Open(gsm610());
     play("fine");
     EXPECT_EQ(written().last(), QStringLiteral("fine"));
     EXPECT_TRUE(out.Active());
@@ -258,10 +264,28 @@ TEST_P(AudioPlaybackQueueFailure, RaisesToTheCallerAndTheRefusedBlockWaitsForClo
 INSTANTIATE_TEST_SUITE_P(
     Steps, AudioPlaybackQueueFailure,
     ::testing::Values(
-        QueueFailure{Op::WaveOutPrepareHeader, 7, "WaveOut-PrepareHeader The system is unable to allocate resources."},
-        QueueFailure{Op::WaveOutWrite, 40, "WaveOut-Write raised an unknown error (code #40)"},
-        QueueFailure{Op::WaveOutWrite, 35,
-                     "WaveOut-Write The specified device does not support asynchronous operation."}));
+        QueueFailure{Op::WaveOutPrepareHeader, 7, "WaveOut-PrepareHeader The system is unable to allocate resources.",
+                     true},
+        QueueFailure{Op::WaveOutWrite, 40, "WaveOut-Write raised an unknown error (code #40)", true},
+        QueueFailure{Op::WaveOutWrite, 35, "WaveOut-Write The specified device does not support asynchronous operation.",
+                     true},
+        QueueFailure{Op::WaveOutWrite, 2, "WaveOut-Write The specified resource does not exist.", false},
+        QueueFailure{Op::WaveOutWrite, 6,
+                     "WaveOut-Write A suitable driver is not available to provide valid format selections.", false}));
+
+TEST_F(AudioPlaybackTest, ADeviceThatStopsFinishingBlocksIsGivenNoMoreThanEight)
+{
+    out.setNumBuffers(0);
+    out.Open(gsm610());
+    for (int i = 0; i < 20; ++i)
+        play(QByteArray::number(i));
+    EXPECT_EQ(written().size(), 8);
+    // Once the device finishes one, the next block goes out again.
+    ASSERT_TRUE(fake->finish());
+    deliver();
+    play("next");
+    EXPECT_EQ(written().last(), QStringLiteral("next"));
+}
 
 TEST_F(AudioPlaybackTest, WhenAHeldBlockIsRefusedTheRestStayHeldAndNoneIsQueuedTwice)
 {

@@ -77,11 +77,14 @@ TEST_F(ComponentsOnServerTest, PlaybackOfGsmBlocksSoundsAsTheDecodedSpeech)
     playback.setNumBuffers(0);
     playback.Open(gsm610());
     ASSERT_TRUE(playback.Active());
-    // One voice datagram after the other, as the receive dispatch hands them over.
+    // One voice datagram every 240 ms, as the receive dispatch hands them over.
     const std::size_t datagram = 6 * GsmCodec::kBlockBytes;
     int blocks = 0;
-    for (std::size_t at = 0; at < encoded.blocks.size(); at += datagram, ++blocks)
+    for (std::size_t at = 0; at < encoded.blocks.size(); at += datagram, ++blocks) {
+        if (at > 0)
+            processEventsFor(240);
         playback.Play(encoded.blocks.data() + at, static_cast<qint32>(std::min(datagram, encoded.blocks.size() - at)));
+    }
     ASSERT_TRUE(processEventsUntil([&] { return played == blocks; }, 30000));
     processEventsFor(700);
     playback.Close();

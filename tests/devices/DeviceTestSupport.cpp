@@ -342,11 +342,17 @@ double alignedCorrelation(const std::vector<double>& reference, const std::vecto
 
 double piecewiseCorrelation(const std::vector<double>& reference, const std::vector<double>& recording)
 {
-    constexpr std::size_t kPiece = 2000;
+    // Pieces short enough that most hold no place where the playout buffer
+    // made the sound a pitch period shorter or longer.
+    constexpr std::size_t kPiece = 400;
+    constexpr std::ptrdiff_t kEarlierBy = 400;
+    constexpr std::ptrdiff_t kLaterBy = 4000;
     double peak = 0;
     for (double s : reference)
         peak = std::max(peak, std::abs(s));
-    std::ptrdiff_t lag = onset(recording) - onset(reference) - 400;
+    const std::ptrdiff_t guess = onset(recording) - onset(reference);
+    std::ptrdiff_t from = guess - 400;
+    std::ptrdiff_t to = guess + 8000;
     std::vector<double> correlations;
     for (std::size_t at = 0; at + kPiece <= reference.size(); at += kPiece) {
         const std::vector<double> piece(reference.begin() + static_cast<std::ptrdiff_t>(at),
@@ -355,9 +361,11 @@ double piecewiseCorrelation(const std::vector<double>& reference, const std::vec
         if (std::none_of(piece.begin(), piece.end(), [&](double s) { return std::abs(s) > 0.2 * peak; }))
             continue;
         const auto start = static_cast<std::ptrdiff_t>(at);
-        const Alignment found = bestAlignment(piece, recording, start + lag - 8, start + lag + 8000);
+        const Alignment found = bestAlignment(piece, recording, start + from, start + to);
         correlations.push_back(found.correlation);
-        lag = found.lag - start;
+        const std::ptrdiff_t lag = found.lag - start;
+        from = lag - kEarlierBy;
+        to = lag + kLaterBy;
     }
     if (correlations.empty())
         return 0;

@@ -129,10 +129,11 @@ int loudBufferSpan(const std::vector<std::uint8_t>& recorded, std::size_t buffer
 // the lag is first taken from where the sound starts in each, then refined.
 double alignedCorrelation(const std::vector<double>& reference, const std::vector<double>& recording);
 
-// For playback, where a busy machine can make the server run dry for a moment:
-// the reference in quarter-second pieces, each aligned on its own no earlier
-// than the piece before it (a pause may come in between, a skip or a jump back
-// may not); the median of their normalised correlations.
+// For playback, where the playout buffer makes sound a little shorter or
+// longer, conceals what is late and a busy machine can make the server run
+// dry: the reference in 50 ms pieces, each aligned on its own near the piece
+// before it (up to 50 ms earlier, up to half a second later); the median of
+// their normalised correlations.
 double piecewiseCorrelation(const std::vector<double>& reference, const std::vector<double>& recording);
 
 } // namespace kavelo::test

@@ -28,7 +28,7 @@ TEST_F(PulsePlaybackPaceTest, ASpeakerNobodyElseUsesRunsAtAPeriodOfMillisecondsN
     std::unique_ptr<WaveOutDevice> device;
     ASSERT_EQ(PulseWaveOut::open(device, gsm610(), log.target(), {}, speaker.sink()), MMSYSERR_NOERROR);
 
-    // Two seconds of speech, queued at once as a call's datagrams would be after a stall.
+    // Two seconds of speech, written at once as a call's datagrams would be after a stall.
     const EncodedSpeech encoded = encodeSpeech();
     ASSERT_GE(encoded.blocks.size(), 8 * kDatagramBytes);
     std::vector<std::unique_ptr<OwnedHeader>> buffers;
@@ -41,11 +41,9 @@ TEST_F(PulsePlaybackPaceTest, ASpeakerNobodyElseUsesRunsAtAPeriodOfMillisecondsN
     }
     processEventsFor(700); // well into the sound, the stream's latency settled at the sink
     const double playingPeriod = speaker.configuredLatencyUsec();
-    const std::size_t doneWhileMeasuring = log.messages.size();
     EXPECT_EQ(device->reset(), MMSYSERR_NOERROR);
     EXPECT_EQ(device->close(), MMSYSERR_NOERROR);
 
-    ASSERT_LT(doneWhileMeasuring, buffers.size()) << "the sound had ended before the sink was asked";
     EXPECT_LT(playingPeriod, idlePeriod) << "the stream did not set the sink's pace at all";
     // At least 10 ms a period; at most what the stream holds ahead of the speaker.
     EXPECT_GE(playingPeriod, 10'000) << "the sink renders every " << playingPeriod << " us";
