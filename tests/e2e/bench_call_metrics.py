@@ -11,6 +11,8 @@
    microphone: the rig's own delay, reported beside the call's.
 4. CPU (utime + stime of every thread) of both Kavelo processes over the call's
    measured span, scaled to one minute.
+5. A sustained vowel into A's microphone: the share of silence a listener hears
+   at B's speaker.
 Prints one line per figure ("bench: ...") and writes them as JSON to OUT/call-metrics.json.
 """
 
@@ -27,7 +29,8 @@ import numpy
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
-from two_host_call import MAIN_CAPTION, Host, check, run_scenario  # noqa: E402
+from two_host_call import (MAIN_CAPTION, Host, SpeakerRecording, check, run_scenario,  # noqa: E402
+                           silence_share, steady_voice, write_samples)
 
 RATE = 8000
 CHUNK = 160  # 20 ms
@@ -342,6 +345,18 @@ def scenario(a, b, args, out):
     check(len(delays) >= clicks // 2, "only %d of %d clicks came out of B's speaker" % (len(delays), clicks))
     figures["call"].update({"delays_ms": [d * 1000 for d in delays], "clicks": clicks})
 
+    # What a listener hears: a sustained vowel into A's microphone, B's speaker recorded.
+    vowel = write_samples(os.path.join(out, "vowel-bench.wav"), steady_voice(args.vowel))
+    heard = SpeakerRecording(b, "vowel-bench")
+    time.sleep(1.0)
+    check(a.pulse("paplay", "-d", "micfeed", vowel).wait(timeout=args.vowel + 30) == 0, "paplay failed on host a")
+    time.sleep(1.5)
+    share, longest, sounding = silence_share(heard.stop())
+    figures["call"]["vowel"] = {"seconds": args.vowel, "silence_share": share, "longest_gap_ms": longest,
+                                "sounding_s": sounding}
+    log("silence at B's speaker, %d s vowel into A's microphone: %.2f %% of %.2f s sounding, longest gap %.0f ms "
+        "(goal <= 0.5 %%)" % (args.vowel, 100 * share, sounding, longest))
+
     # 3. The rig alone: A's microphone feed straight into a recording of A's microphone.
     rig, rig_clicks, _, _ = measure_path(a, "micfeed", a, "mic", min(args.latency, 20), "rig")
     check(len(rig) >= rig_clicks // 2, "only %d of %d clicks reached A's microphone" % (len(rig), rig_clicks))
@@ -373,6 +388,7 @@ def main():
     parser.add_argument("--idle", type=float, default=float(os.environ.get("KAVELO_BENCH_IDLE_S", "30")))
     parser.add_argument("--call", type=float, default=float(os.environ.get("KAVELO_BENCH_CALL_S", "60")))
     parser.add_argument("--latency", type=float, default=float(os.environ.get("KAVELO_BENCH_LATENCY_S", "40")))
+    parser.add_argument("--vowel", type=int, default=int(os.environ.get("KAVELO_BENCH_VOWEL_S", "30")))
     args = parser.parse_args()
     a, b = (Host(name, args.work, args.out, args.kavelo) for name in args.hosts)
     return run_scenario("bench", (a, b), lambda: scenario(a, b, args, args.out), errors=(RuntimeError, ValueError))

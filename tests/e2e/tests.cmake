@@ -8,3 +8,16 @@ set_tests_properties(e2e_two_host_call PROPERTIES
   LABELS e2e
   TIMEOUT 300
   RUN_SERIAL TRUE)
+
+# A talking peer that sends a sound file as voice datagrams, with a given capture
+# buffer, jitter and loss; and what a Kavelo listening to it plays.
+add_executable(kavelo_voice_peer ${CMAKE_CURRENT_SOURCE_DIR}/e2e/voice_peer.cpp)
+target_link_libraries(kavelo_voice_peer PRIVATE kavelo_core)
+add_test(NAME e2e_voice_continuity
+  COMMAND ${CMAKE_SOURCE_DIR}/tests/e2e/run_voice_continuity.sh
+          $<TARGET_FILE:kavelo> $<TARGET_FILE:kavelo_voice_peer> ${CMAKE_BINARY_DIR}/Phone.wav
+          ${CMAKE_BINARY_DIR}/e2e-output/voice)
+set_tests_properties(e2e_voice_continuity PROPERTIES
+  LABELS e2e
+  TIMEOUT 300
+  RUN_SERIAL TRUE)

@@ -12,6 +12,7 @@ import json
 import os
 import select
 import signal
+import struct
 import subprocess
 import sys
 import threading
@@ -25,6 +26,9 @@ PYTHON = "/usr/bin/python3"
 MAIN_CAPTION = "Kavelo 1.0b PC-PC call"
 SPEECH_TEXT = "Hello Alice. This is Bob speaking. The weather is fine, and the call is clear."
 MIN_CORRELATION = 0.8
+# What a listener may hear as gaps in a steady vowel on a clean link (a busy
+# machine can make a sound server run dry now and then).
+MAX_SILENCE_SHARE = 0.02
 RATE = 8000
 
 
@@ -392,6 +396,87 @@ def write_wave(path, raw_path):
         w.writeframes(frames)
 
 
+def steady_voice(seconds):
+    """A sustained vowel: harmonics of 150 Hz at about -12 dBFS, as 16-bit samples."""
+    n = numpy.arange(int(seconds * RATE))
+    value = sum(numpy.sin(2 * numpy.pi * 150.0 * h * n / RATE) / h for h in range(1, 6))
+    return (value * 6000).astype(numpy.int16)
+
+
+def write_samples(path, samples):
+    """16-bit samples as a WAV file (for paplay) and as raw little-endian next to it (for the voice peer)."""
+    with wave.open(path, "wb") as w:
+        w.setnchannels(1)
+        w.setsampwidth(2)
+        w.setframerate(RATE)
+        w.writeframes(samples.astype("<i2").tobytes())
+    with open(path + ".raw", "wb") as f:
+        f.write(samples.astype("<i2").tobytes())
+    return path
+
+
+def silence_share(samples, frame=40):
+    """What a listener hears as gaps: 5 ms frames inside the sounding span that lie
+    below a tenth of the span's median level. The span runs from the first to the
+    last frame at half the typical level or more (the frames above a tenth of the
+    loudest), so that a codec's fading tail is not counted as a gap.
+    Returns (share, longest gap in ms, span in s)."""
+    count = len(samples) // frame
+    if count == 0:
+        return 1.0, 0.0, 0.0
+    levels = numpy.sqrt(numpy.mean(samples[:count * frame].astype(float).reshape(count, frame) ** 2, axis=1))
+    if levels.max() == 0:
+        return 1.0, 0.0, 0.0
+    typical = numpy.median(levels[levels > 0.1 * levels.max()])
+    loud = numpy.nonzero(levels >= 0.5 * typical)[0]
+    span = levels[loud[0]:loud[-1] + 1]
+    quiet = span < 0.1 * numpy.median(span)
+    longest = run = 0
+    for q in quiet:
+        run = run + 1 if q else 0
+        longest = max(longest, run)
+    return float(quiet.mean()), longest * frame * 1000.0 / RATE, len(span) * frame / RATE
+
+
+class VoiceCapture:
+    """The datagrams that reach a host's receiving port, taken off its network interface."""
+
+    def __init__(self, host, label):
+        self.host = host
+        self.path = os.path.join(host.out, "%s-%s.datagrams" % (host.name, label))
+        self.sniffer = subprocess.Popen(host.ns_command(PYTHON, os.path.join(HERE, "capture_voice.py"),
+                                                        host.address, "5552", self.path),
+                                        stdout=subprocess.PIPE, text=True)
+        check(self.sniffer.stdout.readline().strip() == "ready", "host %s: the datagram capture did not start" % host.name)
+
+    def stop(self):
+        self.sniffer.terminate()
+        self.sniffer.wait(timeout=5)
+        payloads = []
+        with open(self.path, "rb") as f:
+            data = f.read()
+        at = 0
+        while at + 2 <= len(data):
+            size = int.from_bytes(data[at:at + 2], "big")
+            payloads.append(data[at + 2:at + 2 + size])
+            at += 2 + size
+        return payloads
+
+
+def decode_gsm_ms(payloads, path):
+    """Decodes voice payloads with ffmpeg's own GSM 06.10 decoder (not libgsm):
+    the datagrams one after the other in a WAV file of 65-byte blocks."""
+    blocks = b"".join(payloads)
+    fmt = struct.pack("<HHIIHHHH", 0x31, 1, RATE, 1625, 65, 0, 2, 320)
+    with open(path, "wb") as f:
+        f.write(b"RIFF" + struct.pack("<I", 4 + 8 + len(fmt) + 8 + len(blocks)) + b"WAVE")
+        f.write(b"fmt " + struct.pack("<I", len(fmt)) + fmt)
+        f.write(b"data" + struct.pack("<I", len(blocks)) + blocks)
+    decoded = subprocess.run(["ffmpeg", "-v", "error", "-c:a", "gsm_ms", "-i", path, "-f", "s16le", "-ar", str(RATE),
+                              "-ac", "1", "-"], check=True, capture_output=True).stdout
+    return numpy.frombuffer(decoded, dtype="<i2").astype(float)
+
+
 # --- the scenario -----------------------------------------------------------------
 
 def scenario(a, b, c, out):
@@ -451,6 +536,33 @@ def scenario(a, b, c, out):
     check(received >= sent - 1, "host a received %d of %d voice datagrams" % (received, sent))
     check(correlation >= MIN_CORRELATION,
           "A's speaker does not play B's speech: correlation %.3f < %.1f" % (correlation, MIN_CORRELATION))
+
+    # 2b. A sustained vowel into B's microphone: A's speaker plays it without gaps,
+    # and B's datagrams, taken off A's network interface, decode in ffmpeg's own
+    # GSM 06.10 decoder into the same sound, also without gaps.
+    vowel = write_samples(os.path.join(out, "vowel.wav"), steady_voice(8))
+    heard_vowel = SpeakerRecording(a, "vowel")
+    capture = VoiceCapture(a, "vowel")
+    time.sleep(1.0)
+    feeder = b.pulse("paplay", "-d", "micfeed", vowel)
+    check(feeder.wait(timeout=30) == 0, "host b: paplay could not feed the microphone")
+    time.sleep(1.5)
+    payloads = capture.stop()
+    share, longest, span = silence_share(heard_vowel.stop())
+    decoded = decode_gsm_ms(payloads, os.path.join(out, "b-datagrams-gsm_ms.wav"))
+    decoded_share, decoded_longest, decoded_span = silence_share(decoded)
+    sizes = sorted(set(len(p) for p in payloads))
+    log("vowel %.1f s: A's speaker sounded %.2f s with %.2f %% silence (longest gap %.0f ms); "
+        "%d datagrams of %r bytes decoded by ffmpeg gsm_ms: %.2f s sounding, %.2f %% silence, RMS %.0f against %.0f fed"
+        % (8, span, 100 * share, longest, len(payloads), sizes, decoded_span, 100 * decoded_share,
+           rms(decoded[decoded != 0]), rms(steady_voice(8).astype(float))))
+    check(share <= MAX_SILENCE_SHARE, "A's speaker: %.2f %% of the vowel is silence (longest gap %.0f ms)"
+          % (100 * share, longest))
+    check(span >= 7.5, "A's speaker played only %.2f s of the 8 s vowel" % span)
+    check(sizes == [390], "B's voice datagrams are not all 390 bytes: %r" % sizes)
+    check(decoded_share == 0 and decoded_span >= 7.5,
+          "ffmpeg decodes B's datagrams with gaps: %.2f s sounding, %.2f %% silence"
+          % (decoded_span, 100 * decoded_share))
 
     # 3. A text line each way, through the messages windows.
     a_line, b_line = "Hello Bob, do you read me?", "Loud and clear, Alice <b>1</b>"
