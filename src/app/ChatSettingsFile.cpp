@@ -1,5 +1,6 @@
 #include "app/ChatSettingsFile.h"
 
+#include "platform/AtomicFile.h"
 #include "platform/CodePage.h"
 #include "platform/Exception.h"
 
@@ -61,13 +62,9 @@ std::optional<ChatSettings> readChatSettings(const QString& path)
 
 void writeChatSettings(const QString& path, const ChatFont& own, const ChatFont& other, ColorValue background)
 {
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        const QByteArray bytes = chatFontRecord(own, background) + chatFontRecord(other, background);
-        if (file.write(bytes) == bytes.size() && file.flush())
-            return;
-    }
-    throw Exception(QStringLiteral("Cannot write %1: %2").arg(path, file.errorString()));
+    const QByteArray bytes = chatFontRecord(own, background) + chatFontRecord(other, background);
+    if (const std::optional<FileReplaceFailure> failed = replaceFile(path, bytes))
+        throw Exception(QStringLiteral("Cannot write %1: %2").arg(path, failed->description));
 }
 
 } // namespace kavelo

@@ -27,8 +27,8 @@ struct ChatSettings {
 // holds less than two records.
 std::optional<ChatSettings> readChatSettings(const QString& path);
 
-// Creates or truncates app.txt and writes both records; raises Exception with
-// the system's description when it cannot.
+// Replaces app.txt with both records as a whole; raises Exception with the
+// system's description when it cannot, leaving the old file as it was.
 void writeChatSettings(const QString& path, const ChatFont& own, const ChatFont& other,
                        ColorValue background);
 

@@ -1,10 +1,10 @@
 #include "platform/AutostartStore.h"
 
+#include "platform/AtomicFile.h"
 #include "platform/Exception.h"
 
 #include <QDir>
 #include <QFile>
-#include <QSaveFile>
 #include <QStandardPaths>
 
 namespace kavelo {
@@ -112,21 +112,17 @@ void AutostartStore::write(const QString& name, const QString& command)
 {
     if (!QDir().mkpath(directory()))
         throw Exception(QStringLiteral("Cannot create the folder %1").arg(directory()));
-    QSaveFile file(entryPath(name));
-    if (file.open(QIODevice::WriteOnly | QIODevice::Text)) {
-        const QString entry = QStringLiteral("[Desktop Entry]\n"
-                                             "Type=Application\n"
-                                             "Name=%1\n"
-                                             "Comment=Start %1 when you log in\n"
-                                             "Exec=%2\n"
-                                             "Terminal=false\n"
-                                             "X-GNOME-Autostart-enabled=true\n")
-                                  .arg(name, escapeExec(command));
-        file.write(entry.toUtf8());
-        if (file.commit())
-            return;
-    }
-    throw Exception(QStringLiteral("Cannot write %1: %2").arg(file.fileName(), file.errorString()));
+    const QString entry = QStringLiteral("[Desktop Entry]\n"
+                                         "Type=Application\n"
+                                         "Name=%1\n"
+                                         "Comment=Start %1 when you log in\n"
+                                         "Exec=%2\n"
+                                         "Terminal=false\n"
+                                         "X-GNOME-Autostart-enabled=true\n")
+                              .arg(name, escapeExec(command));
+    const QString path = entryPath(name);
+    if (const std::optional<FileReplaceFailure> failed = replaceFile(path, entry.toUtf8()))
+        throw Exception(QStringLiteral("Cannot write %1: %2").arg(path, failed->description));
 }
 
 void AutostartStore::remove(const QString& name)

@@ -15,7 +15,8 @@ public:
     // The command text of the value, or an empty text when there is none.
     static QString read(const QString& name);
 
-    // Writes (or replaces) the value; raises Exception when the entry cannot be written.
+    // Writes (or replaces) the value as a whole; raises Exception when the entry
+    // cannot be written, leaving the old entry as it was.
     static void write(const QString& name, const QString& command);
 
     // Removes the value; a missing value is not an error. Raises Exception on failure.

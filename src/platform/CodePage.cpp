@@ -21,6 +21,8 @@ char16_t decodeByte(unsigned char byte)
     return byte;
 }
 
+constexpr char kUnencodable = '?';
+
 char encodeChar(char16_t ch)
 {
     if (ch < 0x80 || (ch >= 0xA0 && ch <= 0xFF))
@@ -29,7 +31,14 @@ char encodeChar(char16_t ch)
         if (kHighControls[i] == ch)
             return static_cast<char>(0x80 + i);
     }
-    return '?';
+    return kUnencodable;
+}
+
+// The length in UTF-16 units of the character starting at i: two for a
+// surrogate pair, else one (a lone surrogate counts as a character of its own).
+qsizetype characterLength(QStringView text, qsizetype i)
+{
+    return text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate() ? 2 : 1;
 }
 
 } // namespace
@@ -47,16 +56,28 @@ QByteArray toAnsi(QStringView text)
 {
     QByteArray bytes;
     bytes.reserve(text.size());
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar ch = text[i];
-        if (ch.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
-            bytes.append('?');  // one character outside the BMP, one byte
-            ++i;
-            continue;
-        }
-        bytes.append(encodeChar(ch.unicode()));
+    for (qsizetype i = 0; i < text.size();) {
+        const qsizetype length = characterLength(text, i);
+        // One character outside the BMP, one byte.
+        bytes.append(length == 1 ? encodeChar(text[i].unicode()) : kUnencodable);
+        i += length;
     }
     return bytes;
+}
+
+QStringList charactersOutsideAnsi(QStringView text)
+{
+    QStringList characters;
+    for (qsizetype i = 0; i < text.size();) {
+        const qsizetype length = characterLength(text, i);
+        const QStringView character = text.sliced(i, length);
+        i += length;
+        const bool encodable = length == 1
+            && (character[0] == QLatin1Char(kUnencodable) || encodeChar(character[0].unicode()) != kUnencodable);
+        if (!encodable && !characters.contains(character))
+            characters.append(character.toString());
+    }
+    return characters;
 }
 
 } // namespace kavelo

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
+#include <QStringList>
 #include <QStringView>
 
 namespace kavelo {
@@ -13,5 +14,10 @@ QString fromAnsi(QByteArrayView bytes);
 
 // Characters that Windows-1252 cannot hold become '?', one byte per character.
 QByteArray toAnsi(QStringView text);
+
+// The characters of text that Windows-1252 cannot hold (those toAnsi would
+// turn into '?'), each once, in the order they first appear. A character
+// outside the Basic Multilingual Plane is one entry of two UTF-16 units.
+QStringList charactersOutsideAnsi(QStringView text);
 
 } // namespace kavelo

@@ -1,6 +1,8 @@
 #include "windows/ChatFont.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 
 namespace kavelo {
 namespace {
@@ -25,10 +27,12 @@ QFont toQFont(const ChatFont& record)
     QFont font;
     if (!record.name.isEmpty())
         font.setFamilies({record.name});
+    // Widened first: the most negative size has no positive counterpart in 32 bits.
+    const qint64 magnitude = std::min<qint64>(std::abs(static_cast<qint64>(record.size)), kMaxFontPointSize);
     if (record.size > 0)
-        font.setPointSize(record.size);
+        font.setPointSize(static_cast<int>(magnitude));
     else if (record.size < 0)
-        font.setPixelSize(static_cast<int>(std::lround(-record.size / kPointsPerPixel)));
+        font.setPixelSize(static_cast<int>(std::lround(static_cast<double>(magnitude) / kPointsPerPixel)));
     font.setBold((record.style & kStyleBold) != 0);
     font.setItalic((record.style & kStyleItalic) != 0);
     font.setUnderline((record.style & kStyleUnderline) != 0);

@@ -12,6 +12,10 @@ namespace kavelo {
 // A face name is kept to this many characters, each one byte in app.txt.
 inline constexpr int kMaxFontNameLength = 32;
 
+// The largest size a chat font is shown in, in points: the largest the font
+// dialog takes. A record may hold any size; a larger one is shown this size.
+inline constexpr int kMaxFontPointSize = 512;
+
 // Style bits of a chat font record.
 inline constexpr quint8 kStyleBold = 0x01;
 inline constexpr quint8 kStyleItalic = 0x02;
@@ -33,6 +37,8 @@ struct ChatFont {
 
 // The font a chat line is written in: name, size and style of the record. The
 // character set is not needed here, as Qt picks glyphs for every character itself.
+// A size beyond kMaxFontPointSize either way is shown at that limit, so that
+// whatever app.txt holds gives a font that can be drawn; the record keeps its value.
 QFont toQFont(const ChatFont& record);
 
 // Stores a chosen font and colour into the record: name cut to its length

@@ -1,6 +1,7 @@
 #include "windows/ContactListWindow.h"
 
 #include "platform/Guarded.h"
+#include "platform/MessageBox.h"
 #include "windows/MainWindowLink.h"
 #include "windows/ReportView.h"
 #include "windows/WindowPlacement.h"
@@ -15,6 +16,7 @@
 #include <QPushButton>
 #include <QScopedValueRollback>
 #include <QShowEvent>
+#include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -23,6 +25,36 @@ namespace kavelo {
 namespace {
 
 constexpr int kBottomPanelHeight = 111;
+
+// Where a row keeps its last accepted name, to go back to when a rename in
+// place is refused.
+constexpr int kKeptNameRole = Qt::UserRole;
+
+// A character as the user can find it in the text: itself in quotes when it
+// can be seen, and always its code point, as controls and spaces look alike.
+QString describeCharacter(const QString& character)
+{
+    const char32_t code = character.toUcs4().value(0);
+    const QString point = QStringLiteral("U+%1").arg(static_cast<uint>(code), 4, 16, QLatin1Char('0')).toUpper();
+    if (character.at(0).isPrint() || character.size() == 2)
+        return QStringLiteral("\"%1\" (%2)").arg(character, point);
+    return point;
+}
+
+// One line of the refusal: the field's caption and the characters it cannot keep.
+QString refusedLine(const QString& field, const QStringList& characters)
+{
+    QStringList described;
+    for (const QString& character : characters)
+        described.append(describeCharacter(character));
+    return field + QStringLiteral(" ") + described.join(QStringLiteral(", "));
+}
+
+QString refusal(const QString& lines, const QString& outcome)
+{
+    return QStringLiteral("This contact cannot be stored: the contact list cannot keep these characters.\n")
+        + lines + QStringLiteral("\nPlease replace them. ") + outcome;
+}
 
 QToolButton* speedButton(const QString& caption, QWidget* parent)
 {
@@ -92,6 +124,10 @@ ContactListWindow::ContactListWindow(MainWindowLink& mainWindow, QWidget* parent
                 notify(deselected, false);
                 notify(selected, true);
             });
+    connect(contactsView, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* item, int column) {
+        if (column == 0 && !renameQuiet_)
+            guarded([&] { onContactRenamed(item); });
+    });
     connect(contactsView, &QTreeWidget::itemDoubleClicked, this, [this] { guarded([this] { onContactDoubleClicked(); }); });
     connect(useAddressButton, &QPushButton::clicked, this, [this] { guarded([this] { onContactDoubleClicked(); }); });
     // Enter in either field presses the window's default button.
@@ -153,6 +189,19 @@ QString ContactListWindow::filePath() const
     return contactsFilePath(mainWindow_.programFolder());
 }
 
+QTreeWidgetItem* ContactListWindow::appendContact(const QString& name, const QString& address)
+{
+    QTreeWidgetItem* item = appendReportRow(*contactsView, name, address);
+    keepName(item);
+    return item;
+}
+
+void ContactListWindow::keepName(QTreeWidgetItem* item)
+{
+    const QScopedValueRollback quiet(renameQuiet_, true);
+    item->setData(0, kKeptNameRole, item->text(0));
+}
+
 QList<Contact> ContactListWindow::contacts() const
 {
     QList<Contact> rows;
@@ -168,7 +217,7 @@ void ContactListWindow::onShown()
     contactsView->clear();
     // Rows are appended as they are read, so a read failure keeps what came before it.
     readContactsFile(filePath(), [this](const Contact& contact) {
-        appendReportRow(*contactsView, contact.name, contact.address);
+        appendContact(contact.name, contact.address);
         return true;
     });
     nameEdit->clear();
@@ -186,6 +235,19 @@ void ContactListWindow::onClose()
 void ContactListWindow::onAddOrModify()
 {
     const QString name = nameEdit->text();
+    // Refused here, before the list changes: written out, such characters
+    // would come back as "?" or split the contact at the next reading.
+    const QStringList badInName = charactersContactsCannotHold(name);
+    const QStringList badInAddress = charactersContactsCannotHold(addressEdit->text());
+    if (!badInName.isEmpty() || !badInAddress.isEmpty()) {
+        QStringList lines;
+        if (!badInName.isEmpty())
+            lines.append(refusedLine(nameLabel->text(), badInName));
+        if (!badInAddress.isEmpty())
+            lines.append(refusedLine(addressLabel->text(), badInAddress));
+        showMessage(refusal(lines.join(QLatin1Char('\n')), QStringLiteral("The list was not changed.")));
+        return;
+    }
     for (int i = 0; i < contactsView->topLevelItemCount(); ++i) {
         QTreeWidgetItem* item = contactsView->topLevelItem(i);
         if (item->text(0).compare(name, Qt::CaseInsensitive) == 0) {
@@ -193,7 +255,7 @@ void ContactListWindow::onAddOrModify()
             return;
         }
     }
-    appendReportRow(*contactsView, name, addressEdit->text());
+    appendContact(name, addressEdit->text());
 }
 
 void ContactListWindow::onNew()
@@ -222,6 +284,25 @@ void ContactListWindow::onContactSelected(QTreeWidgetItem* item, bool /*selected
     nameEdit->setEnabled(false);
     nameEdit->setText(item->text(0));
     addressEdit->setText(item->text(1));
+}
+
+void ContactListWindow::onContactRenamed(QTreeWidgetItem* item)
+{
+    const QStringList bad = charactersContactsCannotHold(item->text(0));
+    if (bad.isEmpty()) {
+        keepName(item);
+        return;
+    }
+    {
+        const QScopedValueRollback quiet(renameQuiet_, true);
+        item->setText(0, item->data(0, kKeptNameRole).toString());
+    }
+    // The rename arrives while the in-place editor hands its text over; the
+    // box waits until the editor has closed, so that it cannot commit again.
+    QTimer::singleShot(0, this, [message = refusal(refusedLine(nameLabel->text(), bad),
+                                                   QStringLiteral("The name was not changed."))] {
+        guarded([&] { showMessage(message); });
+    });
 }
 
 void ContactListWindow::onContactDoubleClicked()

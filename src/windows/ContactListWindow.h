@@ -41,6 +41,9 @@ public:
     void onDelete();
     void onContactSelected(QTreeWidgetItem* item, bool selected);
     void onContactDoubleClicked();
+    // A name renamed in place that contacts.vip cannot hold goes back to the
+    // name the row had, and the user is told why.
+    void onContactRenamed(QTreeWidgetItem* item);
 
     QTreeWidget* contactsView;
     QPushButton* useAddressButton;
@@ -59,10 +62,13 @@ protected:
 private:
     QWidget* buildBottomPanel();
     QString filePath() const;
+    QTreeWidgetItem* appendContact(const QString& name, const QString& address);
+    void keepName(QTreeWidgetItem* item);
 
     MainWindowLink& mainWindow_;
     Confirmation confirm_;
     bool selectionQuiet_ = false;
+    bool renameQuiet_ = false;
 };
 
 // The standard warning box: title "Warning", warning icon, "&Yes" and "&No".

@@ -1,5 +1,6 @@
 #include "windows/ContactsFile.h"
 
+#include "platform/AtomicFile.h"
 #include "platform/CodePage.h"
 #include "platform/Exception.h"
 
@@ -76,6 +77,18 @@ private:
 
 } // namespace
 
+QStringList charactersContactsCannotHold(QStringView text)
+{
+    QStringList characters;
+    for (const QChar ch : text) {
+        const QString mark(ch);
+        if ((ch == QLatin1Char(kCr) || ch == QLatin1Char(kEndOfFile)) && !characters.contains(mark))
+            characters.append(mark);
+    }
+    characters += charactersOutsideAnsi(text);
+    return characters;
+}
+
 QString contactsFilePath(const QString& programFolder)
 {
     return programFolder + QStringLiteral("contacts.vip");
@@ -131,16 +144,11 @@ QByteArray contactsFileBytes(const QList<Contact>& contacts)
 
 void writeContactsFile(const QString& path, const QList<Contact>& contacts)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        fail(QStringLiteral("Cannot create"), path, file.errorString());
-    const QByteArray bytes = contactsFileBytes(contacts);
-    // Buffered bytes only meet the disk at the flush, where a full disk shows.
-    if (file.write(bytes) != bytes.size() || !file.flush())
-        fail(QStringLiteral("Cannot write"), path, file.errorString());
-    file.close();
-    if (file.error() != QFileDevice::NoError)
-        fail(QStringLiteral("Cannot write"), path, file.errorString());
+    const std::optional<FileReplaceFailure> failed = replaceFile(path, contactsFileBytes(contacts));
+    if (!failed)
+        return;
+    fail(failed->step == FileReplaceFailure::Step::Create ? QStringLiteral("Cannot create") : QStringLiteral("Cannot write"),
+         path, failed->description);
 }
 
 } // namespace kavelo

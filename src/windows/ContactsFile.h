@@ -4,6 +4,8 @@
 #include <QByteArrayView>
 #include <QList>
 #include <QString>
+#include <QStringList>
+#include <QStringView>
 #include <functional>
 
 class QIODevice;
@@ -20,6 +22,11 @@ struct Contact {
 
 // Receives the contacts of contacts.vip in file order; answering false stops the reading.
 using ContactSink = std::function<bool(const Contact& contact)>;
+
+// The characters of a name or an address that contacts.vip cannot give back as
+// typed, each once: those outside Windows-1252, and CR and byte 26, which would
+// end the contact's line or the whole file when it is next read.
+QStringList charactersContactsCannotHold(QStringView text);
 
 // contacts.vip in the given program folder (which ends in a separator).
 QString contactsFilePath(const QString& programFolder);
@@ -41,8 +48,8 @@ bool readContactsFile(const QString& path, const ContactSink& sink);
 // The file's bytes: name "|" address CR LF per contact, Windows-1252.
 QByteArray contactsFileBytes(const QList<Contact>& contacts);
 
-// Creates or empties the file at path and writes the contacts; a failure is
-// thrown with the system's description.
+// Replaces the file at path with the contacts' bytes as a whole; a failure is
+// thrown with the system's description and leaves the old file as it was.
 void writeContactsFile(const QString& path, const QList<Contact>& contacts);
 
 } // namespace kavelo

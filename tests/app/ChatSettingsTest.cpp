@@ -3,14 +3,20 @@
 #include "app/ChatSettingsFile.h"
 #include "app/ProgramFolder.h"
 #include "platform/AutostartStore.h"
+#include "platform/CodePage.h"
 #include "platform/Exception.h"
+#include "support/FileSizeLimit.h"
 #include "windows/ColorGrid.h"
 
 #include <QCheckBox>
 #include <QLabel>
 #include <QMenu>
 #include <QTest>
+#include <QTemporaryDir>
 #include <QTextEdit>
+#include <cerrno>
+#include <cstring>
+#include <limits>
 #include <QTreeWidget>
 
 namespace kavelo::test {
@@ -46,6 +52,32 @@ TEST(ChatSettingsFile, HostileNameLengthsAreCutToTheField)
     EXPECT_EQ(chatFontFromRecord(record).name, QString(32, QLatin1Char('A')));
     const ChatFont longName{QString(40, QLatin1Char('n')), 8, 0, 0, 0, 0};
     EXPECT_EQ(chatFontRecord(longName, 0)[0], 32);
+}
+
+TEST(ChatSettingsFile, AFileRoundTripsByteForByteWhateverItsFieldsHold)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("app.txt"));
+    // Sizes no font can have, every style bit, any character set and colours:
+    // shown clamped, but kept as they are.
+    const ChatFont own{fromAnsi("\x81Odd\x9f face"), std::numeric_limits<qint32>::min(), 0xFF, 0xFF, 0xFFFFFFFF, 0};
+    const ChatFont other{QStringLiteral("Serif"), std::numeric_limits<qint32>::max(), 0xF0, 2, kSystemColor + 99, 0};
+    const QByteArray bytes = chatFontRecord(own, 0x12345678) + chatFontRecord(other, 0x12345678);
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    }
+    const std::optional<ChatSettings> read = readChatSettings(path);
+    ASSERT_TRUE(read.has_value());
+    EXPECT_EQ(read->own.size, std::numeric_limits<qint32>::min());
+    EXPECT_GT(toQFont(read->own).pixelSize(), 0);
+    EXPECT_LE(toQFont(read->other).pointSize(), kMaxFontPointSize);
+    writeChatSettings(path, read->own, read->other, read->own.background);
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), bytes);
 }
 
 class ChatSettingsWindowTest : public MainWindowTest {
@@ -132,6 +164,29 @@ TEST_F(ChatSettingsWindowTest, AnUnwritableAppTxtKeepsTheWindowOpen)
     EXPECT_TRUE(form->isVisible());
     EXPECT_FALSE(form->close()) << "every further close repeats the steps";
     EXPECT_EQ(errors.messages.size(), 2);
+}
+
+TEST_F(ChatSettingsWindowTest, AWriteThatFailsHalfWayAtCloseKeepsTheOldFileAndTheWindow)
+{
+    const QByteArray stored = chatFontRecord(ChatFont{QStringLiteral("Keep"), 9, 0, 0, 0, 0}, 0).repeated(2);
+    createForm();
+    writeAppTxt(stored);
+    form->show();
+    messages->setChatBackground(0x00FFFFFF);
+    {
+        const test::FileSizeLimit limit(60);  // the second record breaks off
+        EXPECT_FALSE(form->close());
+    }
+    ASSERT_EQ(errors.messages.size(), 1);
+    EXPECT_TRUE(errors.messages[0].startsWith(QStringLiteral("Cannot write ") + appTxt())) << errors.messages[0].toStdString();
+    EXPECT_TRUE(errors.messages[0].contains(QString::fromLocal8Bit(strerror(EFBIG)))) << errors.messages[0].toStdString();
+    EXPECT_TRUE(form->isVisible());
+    EXPECT_EQ(readAppTxt(), stored) << "the old settings are whole";
+    EXPECT_EQ(QDir(form->programFolder()).entryList({QStringLiteral("app.txt*")}, QDir::Files | QDir::Hidden),
+              QStringList{QStringLiteral("app.txt")});
+
+    EXPECT_TRUE(form->close());
+    EXPECT_EQ(readAppTxt(), chatFontRecord(form->ownChatFont(), 0x00FFFFFF) + chatFontRecord(form->otherChatFont(), 0x00FFFFFF));
 }
 
 TEST_F(ChatSettingsWindowTest, AMinimisedStartClosedBeforeShowingKeepsTheStoredSettings)

@@ -1,10 +1,13 @@
 #include "platform/AutostartStore.h"
 #include "platform/Exception.h"
+#include "support/FileSizeLimit.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <cerrno>
+#include <cstring>
 
 namespace kavelo {
 namespace {
@@ -72,6 +75,28 @@ TEST_F(AutostartStoreTest, AnUnwritableFolderRaises)
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));  // a file where the folder should be
     blocker.close();
     EXPECT_THROW(AutostartStore::write(QStringLiteral("Kavelo"), QStringLiteral("x")), Exception);
+}
+
+TEST_F(AutostartStoreTest, AWriteThatFailsHalfWayKeepsTheOldEntry)
+{
+    AutostartStore::write(QStringLiteral("Kavelo"), QStringLiteral("\"/opt/k/kavelo\" m"));
+    QFile entry(entryFile());
+    ASSERT_TRUE(entry.open(QIODevice::ReadOnly));
+    const QByteArray old = entry.readAll();
+    entry.close();
+    try {
+        const test::FileSizeLimit limit(40);
+        AutostartStore::write(QStringLiteral("Kavelo"), QStringLiteral("\"/a/much/longer/folder/kavelo\" m"));
+        FAIL() << "no error";
+    } catch (const Exception& e) {
+        EXPECT_TRUE(e.Message().contains(entryFile())) << e.Message().toStdString();
+        EXPECT_TRUE(e.Message().contains(QString::fromLocal8Bit(std::strerror(EFBIG)))) << e.Message().toStdString();
+    }
+    ASSERT_TRUE(entry.open(QIODevice::ReadOnly));
+    EXPECT_EQ(entry.readAll(), old);
+    EXPECT_EQ(AutostartStore::read(QStringLiteral("Kavelo")), QStringLiteral("\"/opt/k/kavelo\" m"));
+    EXPECT_EQ(QDir(config.path() + QStringLiteral("/autostart")).entryList(QDir::Files | QDir::Hidden),
+              QStringList{QStringLiteral("Kavelo.desktop")});
 }
 
 } // namespace

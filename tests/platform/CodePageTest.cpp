@@ -1,6 +1,7 @@
 #include "platform/CodePage.h"
 
 #include <gtest/gtest.h>
+#include <string>
 
 namespace kavelo {
 namespace {
@@ -42,6 +43,36 @@ TEST(CodePage, CharactersOutsideTheCodePageBecomeOneQuestionMarkEach)
     EXPECT_EQ(toAnsi(u"a\u4E2Db"), QByteArray("a?b"));
     EXPECT_EQ(toAnsi(QString::fromUtf8("x\xF0\x9F\x98\x80y")), QByteArray("x?y"));
 }
+
+struct OutsideCase {
+    const char* what;
+    QString text;
+    QStringList outside;
+};
+
+class CodePageOutside : public ::testing::TestWithParam<OutsideCase> {};
+
+TEST_P(CodePageOutside, NamesExactlyTheCharactersThatWouldBecomeQuestionMarks)
+{
+    const OutsideCase& c = GetParam();
+    EXPECT_EQ(charactersOutsideAnsi(c.text), c.outside) << c.what;
+    // Whatever is named is what toAnsi loses; a text with nothing named survives.
+    EXPECT_EQ(fromAnsi(toAnsi(c.text)) == c.text, c.outside.isEmpty()) << c.what;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, CodePageOutside,
+    ::testing::Values(
+        OutsideCase{"empty", QString(), {}},
+        OutsideCase{"every byte's character", fromAnsi(QByteArray::fromHex("00417f8081909d9fa0e9ff")), {}},
+        OutsideCase{"a typed question mark", QStringLiteral("who?"), {}},
+        OutsideCase{"Greek", QStringLiteral("Ωmega α"), {QStringLiteral("Ω"), QStringLiteral("α")}},
+        OutsideCase{"each once, first seen first", QStringLiteral("中 a → 中"),
+                    {QStringLiteral("中"), QStringLiteral("→")}},
+        OutsideCase{"outside the BMP is one character", QString::fromUtf8("x\xF0\x9F\x98\x80y"),
+                    {QString::fromUtf8("\xF0\x9F\x98\x80")}},
+        OutsideCase{"a lone surrogate", QString(QChar(0xD800)) + QStringLiteral("a"), {QString(QChar(0xD800))}}),
+    [](const auto& info) { return "Case" + std::to_string(info.index); });
 
 } // namespace
 } // namespace kavelo

@@ -3,9 +3,12 @@
 
 #include <QApplication>
 #include <QFontInfo>
+#include <QFontMetrics>
 #include <QPalette>
 #include <algorithm>
 #include <gtest/gtest.h>
+#include <limits>
+#include <string>
 
 namespace kavelo {
 namespace {
@@ -120,6 +123,34 @@ TEST(ChatFont, NegativeSizeIsAPixelHeight)
     assignFont(back, font, Qt::black);
     EXPECT_EQ(back.size, 12) << "stored in points";
 }
+
+struct SizeCase {
+    qint32 stored;
+    int pointSize;  // -1: not set in points
+    int pixelSize;  // -1: not set in pixels
+};
+
+class ChatFontSizes : public ::testing::TestWithParam<SizeCase> {};
+
+TEST_P(ChatFontSizes, AnySizeInTheRecordGivesAFontThatCanBeDrawn)
+{
+    const SizeCase c = GetParam();
+    const ChatFont record{QStringLiteral("Sans"), c.stored, 0xFF, 0xFF, 0xFFFFFFFF, 0xFFFFFFFF};
+    const QFont font = toQFont(record);
+    EXPECT_EQ(font.pointSize(), c.pointSize) << c.stored;
+    EXPECT_EQ(font.pixelSize(), c.pixelSize) << c.stored;
+    EXPECT_GT(QFontMetrics(font).height(), 0);
+    EXPECT_LE(QFontInfo(font).pixelSize(), kMaxFontPointSize * 96 / 72 + 1);
+    EXPECT_TRUE(font.bold() && font.italic() && font.underline() && font.strikeOut()) << "unknown style bits are ignored";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ChatFontSizes,
+    ::testing::Values(SizeCase{1, 1, -1}, SizeCase{512, 512, -1}, SizeCase{513, 512, -1},
+                      SizeCase{100000, 512, -1}, SizeCase{std::numeric_limits<qint32>::max(), 512, -1},
+                      SizeCase{-1, -1, 1}, SizeCase{-512, -1, 683}, SizeCase{-513, -1, 683},
+                      SizeCase{-100000, -1, 683}, SizeCase{std::numeric_limits<qint32>::min(), -1, 683}),
+    [](const auto& info) { return "Case" + std::to_string(info.index); });
 
 TEST(ChatFont, LongFaceNameIsCutTo32Characters)
 {

@@ -1,4 +1,5 @@
 #include "FakeMainWindow.h"
+#include "support/FileSizeLimit.h"
 #include "support/TestSupport.h"
 #include "windows/ContactListWindow.h"
 
@@ -17,6 +18,7 @@
 #include <gtest/gtest.h>
 #include <cerrno>
 #include <cstring>
+#include <string>
 
 namespace kavelo {
 namespace {
@@ -341,25 +343,124 @@ TEST_F(ContactListWindowTest, AnUnreadableFileIsReportedWithTheSystemsDescriptio
     EXPECT_EQ(form.contactsView->topLevelItemCount(), 0);
 }
 
-TEST_F(ContactListWindowTest, AFailedWriteKeepsTheWindowOpenWithItsList)
+TEST_F(ContactListWindowTest, AFailedWriteKeepsTheWindowOpenWithItsListAndTheOldFile)
 {
     showWith(kThree);
-    QFile::remove(path());
-    ASSERT_TRUE(QFile::link("/dev/full", path()));
+    for (int i = 0; i < 10; ++i) {
+        form.nameEdit->setText(QStringLiteral("Contact number %1").arg(i));
+        form.addressEdit->setText("192.168.100.200");
+        form.addOrModifyButton->click();
+    }
     {
         test::ErrorBoxCatcher errors;
+        const test::FileSizeLimit limit(kThree.size() + 10);  // the new list breaks off half-way
         EXPECT_FALSE(form.close());
         ASSERT_EQ(errors.messages.size(), 1);
-        EXPECT_TRUE(errors.messages[0].contains(QString::fromLocal8Bit(strerror(ENOSPC))))
+        EXPECT_TRUE(errors.messages[0].contains(QString::fromLocal8Bit(strerror(EFBIG))))
             << errors.messages[0].toStdString();
     }
     EXPECT_TRUE(form.isVisible());
-    EXPECT_EQ(names().size(), 3);
+    EXPECT_EQ(names().size(), 13);
+    EXPECT_EQ(fileBytes(), kThree) << "the stored list is whole, as it was";
 
     // Once the file can be written, closing works.
-    QFile::remove(path());
+    EXPECT_TRUE(form.close());
+    EXPECT_TRUE(fileBytes().startsWith(kThree + "Contact number 0|192.168.100.200\r\n"));
+    form.show();
+    EXPECT_EQ(names().size(), 13);
+}
+
+// --- Characters contacts.vip cannot hold ------------------------------------
+
+struct RefusedCase {
+    const char* what;
+    QString name;
+    QString address;
+    QStringList shown;     // what the box names
+    QStringList notShown;  // what it must not blame
+};
+
+class ContactListRefusal : public ContactListWindowTest, public ::testing::WithParamInterface<RefusedCase> {};
+
+TEST_P(ContactListRefusal, AddModifyRefusesWithABoxNamingTheCharactersAndChangesNothing)
+{
+    const RefusedCase& c = GetParam();
+    showWith(kThree);
+    test::MessageBoxCatcher boxes;
+    test::ErrorBoxCatcher errors;
+    form.nameEdit->setText(c.name);
+    form.addressEdit->setText(c.address);
+    form.addOrModifyButton->click();
+    ASSERT_EQ(boxes.messages.size(), 1) << c.what;
+    const QString box = boxes.messages[0];
+    for (const QString& part : c.shown)
+        EXPECT_TRUE(box.contains(part)) << c.what << ": " << box.toStdString() << " lacks " << part.toStdString();
+    for (const QString& part : c.notShown)
+        EXPECT_FALSE(box.contains(part)) << c.what << ": " << box.toStdString();
+    EXPECT_TRUE(box.contains("The list was not changed.")) << box.toStdString();
+    EXPECT_TRUE(errors.messages.isEmpty());
+    EXPECT_EQ(form.contacts(), (QList<Contact>{{"Ann", "10.0.0.1"}, {"Bob", "10.0.0.2"}, {QStringLiteral("Jörg"), "10.0.0.3"}}))
+        << c.what;
+    EXPECT_EQ(form.nameEdit->text(), c.name) << "the fields keep the text for the user to mend";
+    EXPECT_EQ(form.addressEdit->text(), c.address);
     EXPECT_TRUE(form.close());
     EXPECT_EQ(fileBytes(), kThree);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ContactListRefusal,
+    ::testing::Values(
+        RefusedCase{"Greek name", QStringLiteral("\u03A9mega"), "10.0.0.9",
+                    {QStringLiteral("Contact name: \"\u03A9\" (U+03A9)")}, {"IP address:"}},
+        RefusedCase{"emoji and CJK in the name", QString::fromUtf8("Ann \xF0\x9F\x98\x80 \xE4\xB8\xAD"), "1",
+                    {QString::fromUtf8("\"\xF0\x9F\x98\x80\" (U+1F600)"), QStringLiteral("\"\u4E2D\" (U+4E2D)")}, {}},
+        RefusedCase{"arrow in a listed contact's address", "bob", QStringLiteral("10.0.0.1 \u2192 home"),
+                    {QStringLiteral("IP address: \"\u2192\" (U+2192)")}, {"Contact name:"}},
+        RefusedCase{"line end in a new contact's address", "Eve", "10.0.0.1\rEve|6.6.6.6", {"IP address: U+000D"}, {}},
+        RefusedCase{"both fields", QStringLiteral("\u0416"), QStringLiteral("\u2460"),
+                    {QStringLiteral("Contact name: \"\u0416\" (U+0416)"), QStringLiteral("IP address: \"\u2460\" (U+2460)")}, {}}),
+    [](const auto& info) { return "Case" + std::to_string(info.index); });
+
+TEST_F(ContactListWindowTest, AddModifyTakesEveryCharacterTheFileCanHold)
+{
+    showWith(kThree);
+    test::MessageBoxCatcher boxes;
+    form.nameEdit->setText(QStringLiteral("Zo\u00eb \u201cZ\u201d \u20ac?"));
+    form.addressEdit->setText(QStringLiteral("10.0.0.\u00b9"));
+    form.addOrModifyButton->click();
+    EXPECT_TRUE(boxes.messages.isEmpty());
+    EXPECT_TRUE(form.close());
+    form.show();
+    EXPECT_EQ(form.contacts().back(), (Contact{QStringLiteral("Zo\u00eb \u201cZ\u201d \u20ac?"), QStringLiteral("10.0.0.\u00b9")}));
+}
+
+TEST_F(ContactListWindowTest, ARenameInPlaceTheFileCannotHoldGoesBackAndSaysWhy)
+{
+    showWith(kThree);
+    test::MessageBoxCatcher boxes;
+    select(1);
+    form.contactsView->setFocus();
+    const QModelIndex name = form.contactsView->model()->index(1, 0);
+    form.contactsView->setCurrentIndex(name);
+    QTest::keyClick(form.contactsView, Qt::Key_F2);
+    auto* editor = qobject_cast<QLineEdit*>(form.contactsView->indexWidget(name));
+    ASSERT_NE(editor, nullptr);
+    editor->setText(QStringLiteral("B\u00f6b \u03B2"));
+    QTest::keyClick(editor, Qt::Key_Return);
+    ASSERT_TRUE(test::processEventsUntil([&] { return !boxes.messages.isEmpty(); }));
+    EXPECT_EQ(boxes.messages.size(), 1) << boxes.messages.join("\n").toStdString();
+    EXPECT_TRUE(boxes.messages[0].contains(QStringLiteral("\"\u03B2\" (U+03B2)"))) << boxes.messages[0].toStdString();
+    EXPECT_TRUE(boxes.messages[0].contains("The name was not changed.")) << boxes.messages[0].toStdString();
+    EXPECT_EQ(row(1)->text(0), "Bob");
+
+    // A later rename that fits is kept, and a refused one after it goes back to it.
+    row(1)->setText(0, QStringLiteral("B\u00f6b"));
+    row(1)->setText(0, QStringLiteral("\u0411ob"));
+    test::processEventsFor(50);
+    EXPECT_EQ(row(1)->text(0), QStringLiteral("B\u00f6b"));
+    EXPECT_EQ(boxes.messages.size(), 2);
+    EXPECT_TRUE(form.close());
+    EXPECT_EQ(fileBytes(), "Ann|10.0.0.1\r\nB\xf6" "b|10.0.0.2\r\nJ\xf6rg|10.0.0.3\r\n");
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "platform/Exception.h"
+#include "support/FileSizeLimit.h"
 #include "windows/ContactsFile.h"
 
 #include <QDir>
@@ -7,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <cerrno>
 #include <cstring>
+#include <string>
 
 namespace kavelo {
 
@@ -171,16 +173,50 @@ TEST_F(ContactsFileTest, AReadFailureAfterOpeningIsAnErrorWithTheSystemsDescript
     }
 }
 
-TEST_F(ContactsFileTest, AFullDiskIsAWriteErrorWithTheSystemsDescription)
+TEST_F(ContactsFileTest, AWriteThatFailsHalfWayLeavesTheOldFileAndSaysWhy)
 {
-    ASSERT_TRUE(QFile::link("/dev/full", path()));
+    const QByteArray old = "Ann|10.0.0.1\r\nBob|10.0.0.2\r\n";
+    putFile(path(), old);
+    const QList<Contact> many(20, Contact{"Someone with a long name", "192.168.100.200"});
     try {
-        writeContactsFile(path(), {{"Ann", "10.0.0.1"}});
+        const test::FileSizeLimit limit(64);  // the new list stops a third of the way in
+        writeContactsFile(path(), many);
         FAIL() << "no error";
     } catch (const Exception& e) {
-        EXPECT_TRUE(e.Message().contains(QString::fromLocal8Bit(strerror(ENOSPC)))) << e.Message().toStdString();
+        EXPECT_TRUE(e.Message().startsWith("Cannot write ")) << e.Message().toStdString();
+        EXPECT_TRUE(e.Message().contains("contacts.vip")) << e.Message().toStdString();
+        EXPECT_TRUE(e.Message().contains(QString::fromLocal8Bit(strerror(EFBIG)))) << e.Message().toStdString();
     }
+    EXPECT_EQ(fileBytes(path()), old);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"contacts.vip"});
+
+    writeContactsFile(path(), many);
+    EXPECT_EQ(readAll(path()), many) << "once writing works again, the new list is stored";
 }
+
+struct HoldCase {
+    const char* what;
+    QString text;
+    QStringList cannot;
+};
+
+class ContactsCharacters : public ::testing::TestWithParam<HoldCase> {};
+
+TEST_P(ContactsCharacters, NamesWhatTheFileCannotGiveBack)
+{
+    EXPECT_EQ(charactersContactsCannotHold(GetParam().text), GetParam().cannot) << GetParam().what;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ContactsCharacters,
+    ::testing::Values(
+        HoldCase{"Windows-1252 only", QStringLiteral("J\u00f6rg \u20ac|x?"), {}},
+        HoldCase{"lone LF is kept", QStringLiteral("a\nb"), {}},
+        HoldCase{"outside the code page", QStringLiteral("\u03A9\u4E2D\u03A9"), {QStringLiteral("\u03A9"), QStringLiteral("\u4E2D")}},
+        HoldCase{"CR ends the line", QStringLiteral("a\rb\r"), {QStringLiteral("\r")}},
+        HoldCase{"byte 26 ends the file", QStringLiteral("a\x1a"), {QStringLiteral("\x1a")}},
+        HoldCase{"both kinds", QStringLiteral("\u2192\r"), {QStringLiteral("\r"), QStringLiteral("\u2192")}}),
+    [](const auto& info) { return "Case" + std::to_string(info.index); });
 
 // A device whose first read delivers bytes and whose second one fails.
 class FailingDevice : public QIODevice {
