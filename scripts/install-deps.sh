@@ -18,6 +18,8 @@ PACKAGES=(
   espeak-ng sox ffmpeg
   # two-host call test: network namespaces, session and accessibility buses, window driving
   iproute2 dbus at-spi2-core python3-pyatspi xdotool python3-numpy
+  # call-safety test: a window manager and a second application to type in
+  openbox xterm
 )
 
 missing=()

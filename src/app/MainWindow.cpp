@@ -17,6 +17,7 @@
 #include "windows/ContactListWindow.h"
 #include "windows/MissedCallsWindow.h"
 #include "windows/MessagesWindow.h"
+#include "windows/RingAlertWindow.h"
 
 #include <QApplication>
 #include <QButtonGroup>
@@ -245,6 +246,7 @@ void MainWindow::onSpeak()
     currentPeer_ = addressEdit->text();
     sender->RemoteHost = addressEdit->text();
     receiver->RemoteHost = addressEdit->text();
+    answerRing();
     ringPlayer->Close();
     if (!converter->Active())
         converter->setInputBufferSize(captureBufferBytes(converter->ACMFormatIn()));
@@ -267,7 +269,10 @@ void MainWindow::onCapturedBuffer(QObject*, const void* data, qint32 size)
         DatagramBuffer datagram{};
         const auto available = std::min<std::size_t>(converter->OutputBufferSize(), datagram.size());
         std::memcpy(datagram.data(), converter->OutputBuffer(), available);
-        send(datagram, std::clamp(converted, 0, static_cast<int>(available)));
+        // A quarter second of sound never waits for a host lookup: until the
+        // address is found, the sound is dropped.
+        sender->SendDatagram(std::span<const char>(datagram), std::clamp(converted, 0, static_cast<int>(available)),
+                             UdpEndpoint::HostLookupWait::Background);
     } catch (const Exception& e) {
         silentButton->setChecked(true);
         onSilent();
@@ -356,8 +361,20 @@ void MainWindow::sendMessage(const DatagramBuffer& datagram)
     }
     sendRingButton->setEnabled(false);
     currentPeer_ = addressEdit->text();
+    answerRing();
     sender->RemoteHost = addressEdit->text();
     send(datagram, kDatagramSize);
+}
+
+void MainWindow::answerRing()
+{
+    if (ringAlert_ != nullptr)
+        ringAlert_->callAnswered();
+}
+
+bool MainWindow::conversationInProgress() const
+{
+    return !currentPeer_.isEmpty() && (speakButton->isChecked() || !sendRingButton->isEnabled());
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)

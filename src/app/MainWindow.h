@@ -87,6 +87,7 @@ public:
     void clearCurrentPeer() override;
     QString programFolder() const override { return programFolder_; }
     void restoreApplication() override;
+    bool conversationInProgress() const override;
 
     // MessagesLink: the chat font records.
     ChatFont& ownChatFont() override { return ownChatFont_; }
@@ -134,6 +135,8 @@ private:
     bool addressIsValid();
     void reportInvalidAddress();
     void send(const DatagramBuffer& datagram, int length);
+    // A conversation starts: the ring alert goes without touching the new peer.
+    void answerRing();
     void receiveFromPeer(const QString& fromIP, QByteArrayView datagram);
     void receiveFromThirdParty(const QString& fromIP, QByteArrayView datagram);
     void ringFrom(const QString& fromIP);

@@ -110,7 +110,7 @@ void MainWindow::showTextLine(const QString& name, QByteArrayView datagram)
 {
     restoreApplication();
     messages_->ShowReceivedLine(name + QStringLiteral(" (") + longTimeText(QTime::currentTime()) +
-                                QStringLiteral("): ") + fromAnsi(extractText(datagram)));
+                                QStringLiteral("): ") + receivedMessageText(fromAnsi(extractText(datagram))));
 }
 
 void MainWindow::playVoice(QByteArrayView datagram)

@@ -11,6 +11,7 @@
 #include "windows/ColorGrid.h"
 #include "windows/MissedCallsWindow.h"
 #include "windows/MessagesWindow.h"
+#include "windows/WindowActivation.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -63,7 +64,8 @@ void MainWindow::onTrayIconMessage(quint32 message, quintptr, qintptr lParam)
 
 void MainWindow::onRestore()
 {
-    restoreApplication();
+    // The user asked for the window: it takes the keyboard.
+    onApplicationRestored();
 }
 
 void MainWindow::onExit()
@@ -73,7 +75,9 @@ void MainWindow::onExit()
 
 void MainWindow::restoreApplication()
 {
-    onApplicationRestored();
+    // A ring, a line or a timeout: the window comes up, the keyboard stays
+    // where the user is typing.
+    bringToFront(*this);
 }
 
 void MainWindow::onApplicationMinimized()

@@ -154,6 +154,8 @@ void UdpEndpoint::handleNotification(const NotificationMessage& message)
     lookupDone_ = true;
     lookupSucceeded_ = error == 0;
     hostEntryAddress_ = lookupSucceeded_ ? static_cast<in_addr_t>(message.wParam) : 0;
+    if (std::exchange(lookupPending_, false))
+        foundName_ = lookupName_;
 }
 
 void UdpEndpoint::receiveDatagram()
@@ -189,7 +191,7 @@ void UdpEndpoint::ReadDatagram(std::span<char> buff, int& length)
     length = count;
 }
 
-void UdpEndpoint::SendDatagram(std::span<const char> buff, int length)
+bool UdpEndpoint::SendDatagram(std::span<const char> buff, int length, HostLookupWait wait)
 {
     // Work on a copy: the buffer-invalid handler may refill it.
     QByteArray copy(buff.data(), static_cast<qsizetype>(buff.size()));
@@ -207,22 +209,25 @@ void UdpEndpoint::SendDatagram(std::span<const char> buff, int length)
     if (length < 0 || length > copy.size())
         throw Exception(kInvalidBuffer);
 
-    const in_addr_t address = resolveRemoteHost();
-    if (address == 0)
+    const std::optional<in_addr_t> address = resolveRemoteHost(wait);
+    if (!address)
+        return false;
+    if (*address == 0)
         throw UdpEndpointError(QStringLiteral("Null Remote Address"));
     statusReport(2, QStringLiteral("Sending Data"));
     remoteAddress_ = sockaddr_in{};
     remoteAddress_.sin_family = AF_INET;
     remoteAddress_.sin_port = htons(static_cast<quint16>(RemotePort));
-    remoteAddress_.sin_addr.s_addr = address;
+    remoteAddress_.sin_addr.s_addr = *address;
     // A datagram the system refuses is not reported, as with any UDP loss.
     (void)::sendto(socket_, copy.constData(), static_cast<std::size_t>(length), 0,
                    reinterpret_cast<const sockaddr*>(&remoteAddress_), sizeof remoteAddress_);
     if (OnDataSend)
         OnDataSend(this);
+    return true;
 }
 
-in_addr_t UdpEndpoint::resolveRemoteHost()
+std::optional<in_addr_t> UdpEndpoint::resolveRemoteHost(HostLookupWait wait)
 {
     const QByteArray text = toAnsi(RemoteHost);
     if (text.size() > kMaxHostNameLength)
@@ -235,12 +240,28 @@ in_addr_t UdpEndpoint::resolveRemoteHost()
         return dotted;
 
     const QString lookupName = fromAnsi(QByteArrayView(name.data()));
+    // One lookup at a time: a send that needs one while another is under way is
+    // dropped, rather than waiting inside that lookup's wait for a second one.
+    if (lookupPending_)
+        return std::nullopt;
+    if (wait == HostLookupWait::Wait)
+        return lookUpAndWait(lookupName);
+    if (foundName_ == lookupName) {
+        if (lookupSucceeded_)
+            return hostEntryAddress_;
+        throw UdpEndpointError(kHostLookupCanceled);
+    }
+    startLookup(lookupName);
+    return std::nullopt;
+}
+
+in_addr_t UdpEndpoint::lookUpAndWait(const QString& name)
+{
     bool retried = false;
     while (true) {
-        lookupDone_ = false;
-        startHostLookup(lookupName);
+        startLookup(name);
         // Keep the program alive while the name is looked up; there is no time limit.
-        while (!lookupDone_)
+        while (lookupPending_)
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         if (lookupSucceeded_)
             return hostEntryAddress_;
@@ -253,6 +274,14 @@ in_addr_t UdpEndpoint::resolveRemoteHost()
         if (!handled)
             throw UdpEndpointError(kHostLookupCanceled);
     }
+}
+
+void UdpEndpoint::startLookup(const QString& name)
+{
+    lookupDone_ = false;
+    lookupPending_ = true;
+    lookupName_ = name;
+    startHostLookup(name);
 }
 
 void UdpEndpoint::startHostLookup(const QString& name)

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <netinet/in.h>
+#include <optional>
 #include <span>
 
 class QIODevice;
@@ -63,10 +64,23 @@ public:
     // (another program holds LocalPort) or there is no socket.
     int BoundPort() const;
 
-    // Sends the first `length` bytes of `buff` as one datagram. Resolves
-    // RemoteHost anew each time; a host name keeps the event loop running
-    // while it is looked up.
-    void SendDatagram(std::span<const char> buff, int length);
+    // How a send treats a RemoteHost that is no dotted address.
+    enum class HostLookupWait {
+        // Looks the name up anew and keeps the event loop running until the
+        // lookup ends (a user's action: ring, stop, text line).
+        Wait,
+        // Never waits (voice, a quarter second at a time): takes the address
+        // found for this RemoteHost, looked up once per change of it in the
+        // background; until it is found the datagram is dropped, and a name
+        // that was not found raises "Host Lookup Canceled" without a new lookup.
+        Background,
+    };
+
+    // Sends the first `length` bytes of `buff` as one datagram; answers whether
+    // it went out. A send that would need a lookup while one is under way (from
+    // inside a send's wait, or during a background lookup) is dropped: lookups
+    // never nest.
+    bool SendDatagram(std::span<const char> buff, int length, HostLookupWait wait = HostLookupWait::Wait);
 
     // Copies the last received datagram to the start of `buff`, never past its
     // end; `length` is the number of bytes copied. Reading does not consume it.
@@ -101,7 +115,10 @@ private:
     void bindAndListen();
     void handleNotification(const NotificationMessage& message);
     void receiveDatagram();
-    in_addr_t resolveRemoteHost();
+    // The address to send to, or nothing when the datagram is to be dropped.
+    std::optional<in_addr_t> resolveRemoteHost(HostLookupWait wait);
+    in_addr_t lookUpAndWait(const QString& name);
+    void startLookup(const QString& name);
     void checkError(int code);
     void statusReport(int level, const QString& text);
 
@@ -115,6 +132,12 @@ private:
     // Stands in for the host-entry buffer: the first address of the last lookup.
     in_addr_t hostEntryAddress_ = 0;
     bool lookupSucceeded_ = false;
+    // The lookup under way (its end not yet announced) and the name it is for.
+    bool lookupPending_ = false;
+    QString lookupName_;
+    // The name the last ended lookup was for; its outcome is lookupSucceeded_
+    // and hostEntryAddress_.
+    std::optional<QString> foundName_;
     QString statusText_;
     bool initialised_ = false;
     int lastErrorCode_ = 0;

@@ -6,6 +6,7 @@
 #include "windows/ColorGrid.h"
 #include "windows/MessagesLink.h"
 #include "windows/TimeStamp.h"
+#include "windows/WindowActivation.h"
 #include "windows/WindowPlacement.h"
 
 #include <QHBoxLayout>
@@ -49,6 +50,31 @@ QToolButton* makeFontLink(const QString& caption, QWidget* parent)
 }
 
 } // namespace
+
+QString oneLine(QString text)
+{
+    for (QChar& ch : text) {
+        const char16_t code = ch.unicode();
+        if (code == u'\t')
+            ch = u' ';
+        else if (code < 0x20)
+            ch = QChar(0x2400 + code);  // the control's own picture: CR ␍, LF ␊, ESC ␛
+        else if (code == 0x7F)
+            ch = QChar(0x2421);  // ␡
+        else if (code == QChar::LineSeparator || code == QChar::ParagraphSeparator)
+            ch = QChar(0x2424);  // ␤
+        else if (ch.category() == QChar::Other_Control)
+            ch = QChar::ReplacementCharacter;
+    }
+    return text;
+}
+
+QString receivedMessageText(const QString& text)
+{
+    if (text.size() <= kMaxTextLength)
+        return oneLine(text);
+    return oneLine(text.first(kMaxTextLength)) + QChar(0x2026);  // …
+}
 
 MessagesWindow::MessagesWindow(MessagesLink& mainWindow, QWidget* parent)
     : QWidget(parent, Qt::Window), mainWindow_(mainWindow)
@@ -144,34 +170,27 @@ void MessagesWindow::setChatBackground(ColorValue value)
 
 void MessagesWindow::ShowReceivedLine(const QString& line)
 {
+    // Becoming topmost re-creates the window hidden; showing it again is no new
+    // showing that would empty the input.
+    keepInputOnShow_ = isVisible();
     makeTopmost();
-    // A line must be seen: a minimised window comes back as it was before.
-    setWindowState(windowState() & ~Qt::WindowMinimized);
-    show();
-    raise();
-    activateWindow();
-    if (focusWidget() == nullptr)
+    const bool activated = bringToFront(*this);
+    keepInputOnShow_ = false;
+    if (activated && focusWidget() == nullptr)
         inputEdit->setFocus();
-    appendLine(line, mainWindow_.otherChatFont());
+    appendLine(oneLine(line), mainWindow_.otherChatFont());
 }
 
 void MessagesWindow::makeTopmost()
 {
     if (windowFlags().testFlag(Qt::WindowStaysOnTopHint))
         return;
-    // A new window flag recreates the window hidden; it comes back where it was,
-    // and coming back is not a new showing that would empty the input.
+    // A new window flag re-creates the window hidden; it comes back where it was.
     const QPoint position = pos();
     const QSize extent = size();
-    const bool wasVisible = isVisible();
     setWindowFlag(Qt::WindowStaysOnTopHint, true);
     move(position);
     resize(extent);
-    if (wasVisible) {
-        keepInputOnShow_ = true;
-        show();
-        keepInputOnShow_ = false;
-    }
 }
 
 void MessagesWindow::appendLine(const QString& line, const ChatFont& font)

@@ -3,6 +3,7 @@
 #include "platform/Guarded.h"
 #include "windows/MainWindowLink.h"
 #include "windows/MissedCallsWindow.h"
+#include "windows/WindowActivation.h"
 #include "windows/WindowPlacement.h"
 
 #include <QCloseEvent>
@@ -75,9 +76,7 @@ RingAlertWindow::RingAlertWindow(MainWindowLink& mainWindow, MissedCallsWindow& 
 
 void RingAlertWindow::ShowRing(const QString& displayName)
 {
-    show();
-    raise();
-    activateWindow();
+    bringToFront(*this);
     if (!timeoutTimer->isActive())
         timeoutTimer->start();
     callerLabel->setText(displayName);
@@ -89,20 +88,33 @@ void RingAlertWindow::onOk()
     close();
 }
 
+void RingAlertWindow::callAnswered()
+{
+    timeoutTimer->stop();
+    hide();
+}
+
 void RingAlertWindow::onTimeout()
 {
+    // A ring from the peer of the conversation the user is in was not missed.
+    if (mainWindow_.conversationInProgress()) {
+        callAnswered();
+        return;
+    }
     // The latest ring's caller is the one entered as missed.
     missedCalls_.AddMissedCall(callerLabel->text());
     mainWindow_.restoreApplication();
     close();
-    missedCalls_.show();
-    missedCalls_.raise();
+    bringToFront(missedCalls_);
 }
 
 void RingAlertWindow::onCloseQuery()
 {
     timeoutTimer->stop();
-    mainWindow_.clearCurrentPeer();
+    // Without a conversation the next sender is taken as the peer again; the
+    // peer of a conversation stays, or anybody could stop it or talk into it.
+    if (!mainWindow_.conversationInProgress())
+        mainWindow_.clearCurrentPeer();
 }
 
 void RingAlertWindow::closeEvent(QCloseEvent* event)

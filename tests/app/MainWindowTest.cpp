@@ -229,6 +229,36 @@ TEST_F(MainWindowTest, AFailingVoiceSendIsShownOnceAndTheCallFallsBackToSilent)
     EXPECT_FALSE(audio->fill(speechLikeBuffer())) << "nothing is recording any more";
 }
 
+TEST_F(MainWindowTest, AnAddressThatNeedsALookupIsNeverLookedUpInsideTheCaptureHandler)
+{
+    createForm();
+    // Accepted by the address check, but no dotted address: it has to be looked up.
+    form->addressEdit->setText(QStringLiteral("1.2.3.4567"));
+    form->speakButton->click();
+    ASSERT_TRUE(form->capture->Active());
+    int depth = 0;
+    int deepest = 0;
+    int handled = 0;
+    const auto handler = form->capture->OnBufferFull;
+    form->capture->OnBufferFull = [&](QObject* sender, const void* data, qint32 size) {
+        deepest = std::max(deepest, ++depth);
+        handler(sender, data, size);
+        --depth;
+        ++handled;
+    };
+    // Three quarter seconds are waiting before the first is handled.
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(audio->fill(speechLikeBuffer()));
+    ASSERT_TRUE(processEventsUntil([&] { return handled == 3; }));
+    EXPECT_EQ(deepest, 1) << "a captured buffer was handled inside another one's wait";
+    // The name is found nowhere: that is told once and the call ends.
+    while (form->capture->Active() && audio->fill(speechLikeBuffer()))
+        processEventsUntil([&] { return !errors.messages.isEmpty(); }, 300);
+    EXPECT_EQ(errors.messages, QStringList{QStringLiteral("Host Lookup Canceled")});
+    EXPECT_EQ(deepest, 1);
+    EXPECT_TRUE(form->silentButton->isChecked());
+}
+
 TEST_F(MainWindowTest, SendMessageNeedsOnlyANonEmptyAddress)
 {
     createForm();

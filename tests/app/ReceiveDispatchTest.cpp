@@ -4,9 +4,13 @@
 #include "audio/AudioCapture.h"
 #include "audio/AudioPlayback.h"
 
+#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
+#include <QTextDocument>
 #include <QTextEdit>
+#include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
 #include <sndfile.h>
@@ -186,6 +190,131 @@ TEST_F(ReceiveDispatchTest, TextBytesAreWindows1252)
     sendToWindow("|mess\x80 caf\xE9|", QStringLiteral("127.0.0.2"));
     ASSERT_TRUE(processEventsUntil([this] { return messages->isVisible(); }));
     EXPECT_TRUE(messages->conversationPane->toPlainText().endsWith(QString::fromUtf8("): \u20ac caf\u00e9")));
+}
+
+TEST_F(ReceiveDispatchTest, AnsweringARingWithSpeakEndsTheAlertButNotTheCall)
+{
+    ringAlert->timeoutTimer->setInterval(50);
+    sendToWindow("ring", QStringLiteral("127.0.0.1"));
+    ASSERT_TRUE(processEventsUntil([this] { return ringAlert->isVisible(); }));
+    form->speakButton->click();
+    EXPECT_FALSE(ringAlert->isVisible());
+    EXPECT_FALSE(ringAlert->timeoutTimer->isActive());
+    processEventsFor(200);
+    EXPECT_EQ(form->currentPeer(), QStringLiteral("127.0.0.1"));
+    EXPECT_EQ(missedRows(), 0);
+    EXPECT_FALSE(missedCalls->isVisible());
+
+    // A stranger is still a stranger: its STOP does not end the call, its voice is not played.
+    sendToWindow("stop", QStringLiteral("127.0.0.3"));
+    sendToWindow(QByteArray(390, '\x33'), QStringLiteral("127.0.0.3"));
+    ASSERT_TRUE(processEventsUntil([this] { return missedRows() == 1; }));
+    processEventsFor(100);
+    EXPECT_TRUE(form->speakButton->isChecked());
+    EXPECT_TRUE(form->capture->Active());
+    EXPECT_TRUE(boxes.messages.isEmpty());
+    EXPECT_EQ(audio->count(Op::WaveOutWrite), 0);
+}
+
+TEST_F(ReceiveDispatchTest, TheAlertOfARingDuringACallNeverTakesThePeer)
+{
+    speakTo127001();
+    ringAlert->timeoutTimer->setInterval(50);
+    sendToWindow("ring", QStringLiteral("127.0.0.1"));
+    ASSERT_TRUE(processEventsUntil([this] { return ringAlert->isVisible(); }));
+    ASSERT_TRUE(processEventsUntil([this] { return !ringAlert->isVisible(); }));
+    EXPECT_EQ(form->currentPeer(), QStringLiteral("127.0.0.1")) << "the timeout cleared the peer";
+    EXPECT_EQ(missedRows(), 0) << "the peer of the call was listed as missed";
+    EXPECT_FALSE(missedCalls->isVisible());
+
+    sendToWindow("ring", QStringLiteral("127.0.0.1"));
+    ASSERT_TRUE(processEventsUntil([this] { return ringAlert->isVisible(); }));
+    ringAlert->okButton->click();
+    EXPECT_FALSE(ringAlert->isVisible());
+    EXPECT_EQ(form->currentPeer(), QStringLiteral("127.0.0.1")) << "OK cleared the peer";
+    EXPECT_TRUE(form->speakButton->isChecked());
+}
+
+TEST_F(ReceiveDispatchTest, AnsweringWithATextLineEndsTheAlertToo)
+{
+    sendToWindow("ring", QStringLiteral("127.0.0.1"));
+    ASSERT_TRUE(processEventsUntil([this] { return ringAlert->isVisible(); }));
+    form->sendMessage(makeTextMessage("coming"));
+    ASSERT_TRUE(nextDatagram().isValid());
+    EXPECT_FALSE(ringAlert->isVisible());
+    EXPECT_FALSE(ringAlert->timeoutTimer->isActive());
+    EXPECT_EQ(form->currentPeer(), QStringLiteral("127.0.0.1"));
+}
+
+// A received text is one line of plain text, however its bytes try to look.
+struct ReceivedTextCase {
+    const char* name;
+    QByteArray datagram;
+    QString shownText;  // what follows "): "
+};
+
+class ReceivedText : public ReceiveDispatchTest, public ::testing::WithParamInterface<ReceivedTextCase> {};
+
+TEST_P(ReceivedText, IsShownAsOneLineOfAtMostTheLongestTextASenderMaySend)
+{
+    sendToWindow(GetParam().datagram, QStringLiteral("127.0.0.3"));
+    ASSERT_TRUE(processEventsUntil([this] { return messages->isVisible(); }));
+    const QTextDocument* pane = messages->conversationPane->document();
+    EXPECT_EQ(pane->blockCount(), 1) << pane->toPlainText().toStdString();
+    const QString text = pane->toPlainText();
+    EXPECT_TRUE(text.startsWith(QStringLiteral("127.0.0.3 (")));
+    const qsizetype colon = text.indexOf(QStringLiteral("): "));
+    ASSERT_GT(colon, 0);
+    EXPECT_EQ(text.mid(colon + 3), GetParam().shownText);
+    for (const QChar ch : text)
+        EXPECT_FALSE(ch.category() == QChar::Other_Control || ch == QChar::LineSeparator ||
+                     ch == QChar::ParagraphSeparator)
+            << "control character " << int(ch.unicode());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Stranger, ReceivedText,
+    ::testing::Values(
+        ReceivedTextCase{"AForgedSecondLine", "|messhello\r\nYou (12:00:00): I agree|",
+                         QString::fromUtf8("hello\u240D\u240AYou (12:00:00): I agree")},
+        ReceivedTextCase{"ATabIsABlank", "|messa\tb|", QStringLiteral("a b")},
+        ReceivedTextCase{"EveryOtherControlIsMarked", QByteArray("|mess\x01\x1B[2J\x7F" "end|"),
+                         QString::fromUtf8("\u2401\u241B[2J\u2421end")},
+        ReceivedTextCase{"TheLongestTextIsWhole", "|mess" + QByteArray(200, 'x') + "|", QString(200, u'x')},
+        ReceivedTextCase{"ALongerTextIsCutWithAMark", "|mess" + QByteArray(380, 'y') + "|",
+                         QString(200, u'y') + QString::fromUtf8("\u2026")}),
+    [](const ::testing::TestParamInfo<ReceivedTextCase>& info) { return std::string(info.param.name); });
+
+// Lines and rings arrive while the user works in another application: the
+// windows come up asking the window system not to activate them. (The
+// offscreen platform activates every window it shows; the whole-program test
+// checks a real desktop.)
+TEST_F(ReceiveDispatchTest, ALineOrARingNeverTakesTheKeyboardFromAnotherApplication)
+{
+    ASSERT_TRUE(processEventsUntil([] { return QApplication::activeWindow() == nullptr; }));
+    sendToWindow("|messhello|", QStringLiteral("127.0.0.2"));
+    ASSERT_TRUE(processEventsUntil([this] { return messages->isVisible(); }));
+    EXPECT_TRUE(form->isVisible()) << "the program comes up";
+    EXPECT_TRUE(messages->testAttribute(Qt::WA_ShowWithoutActivating)) << "the line took the keyboard";
+    EXPECT_TRUE(form->testAttribute(Qt::WA_ShowWithoutActivating)) << "the main window took the keyboard";
+
+    messages->hide();
+    form->hide();
+    ASSERT_TRUE(processEventsUntil([] { return QApplication::activeWindow() == nullptr; }));
+    sendToWindow("ring", QStringLiteral("127.0.0.2"));
+    ASSERT_TRUE(processEventsUntil([this] { return ringAlert->isVisible(); }));
+    EXPECT_TRUE(ringAlert->testAttribute(Qt::WA_ShowWithoutActivating)) << "the ring took the keyboard";
+}
+
+TEST_F(ReceiveDispatchTest, ALineWhileTheUserWorksInTheProgramGoesToItsInput)
+{
+    form->show();
+    form->activateWindow();
+    ASSERT_TRUE(processEventsUntil([this] { return QApplication::activeWindow() == form.get(); }));
+    sendToWindow("|messhello|", QStringLiteral("127.0.0.2"));
+    ASSERT_TRUE(processEventsUntil([this] { return messages->inputEdit->hasFocus(); }));
+    EXPECT_EQ(QApplication::activeWindow(), messages.get());
+    EXPECT_FALSE(messages->testAttribute(Qt::WA_ShowWithoutActivating));
 }
 
 } // namespace

@@ -21,3 +21,14 @@ set_tests_properties(e2e_voice_continuity PROPERTIES
   LABELS e2e
   TIMEOUT 300
   RUN_SERIAL TRUE)
+
+# A call and a desktop stay the user's: lines and rings from a stranger come up
+# without taking the keyboard from another application, and answering a ring
+# with "Speak" keeps the call's peer past the alert's 100 seconds.
+add_test(NAME e2e_call_safety
+  COMMAND ${CMAKE_SOURCE_DIR}/tests/e2e/call_safety.sh
+          $<TARGET_FILE:kavelo> ${CMAKE_BINARY_DIR}/Phone.wav ${CMAKE_BINARY_DIR}/e2e-output/safety)
+set_tests_properties(e2e_call_safety PROPERTIES
+  LABELS e2e
+  TIMEOUT 400
+  RUN_SERIAL TRUE)

@@ -8,6 +8,7 @@ namespace {
 using test::bytesOf;
 using test::pattern;
 using test::ProbedEndpoint;
+using test::processEventsUntil;
 using test::RawUdp;
 
 const QString kUnresolvable = QStringLiteral("no-such-peer.invalid");
@@ -274,6 +275,87 @@ TEST_F(HostLookup, DatagramsArrivingDuringTheWaitAreAnnounced)
         ASSERT_FALSE(send("x", 1).any);
     ASSERT_FALSE(received.empty());
     EXPECT_EQ(received[0].bytes, QByteArray("during"));
+}
+
+TEST_F(HostLookup, ASendStartedWhileALookupIsPendingIsDroppedNotNested)
+{
+    endpoint.RemoteHost = QStringLiteral("localhost");
+    // Queued now, so it runs only once the outer send waits for its lookup.
+    QTimer::singleShot(0, [&] { ASSERT_FALSE(send("inner", 5).any); });
+    ASSERT_FALSE(send("outer", 5).any);
+    EXPECT_EQ(endpoint.lookups, QStringList{QStringLiteral("localhost")}) << "no lookup inside the lookup";
+    EXPECT_EQ(peer.receive(), QByteArray("outer"));
+    expectNothingArrives();
+    EXPECT_EQ(sent, 1);
+}
+
+// Sends that must never wait (voice, from the capture handler).
+class BackgroundLookup : public HostLookup {
+protected:
+    // Sends without waiting; answers whether the datagram went out.
+    bool sendNow(const QByteArray& buffer)
+    {
+        return endpoint.SendDatagram(bytesOf(buffer), static_cast<int>(buffer.size()),
+                                     UdpEndpoint::HostLookupWait::Background);
+    }
+    // Runs the event loop until a send without waiting goes out.
+    bool sendOnceFound(const QByteArray& buffer)
+    {
+        bool out = false;
+        processEventsUntil([&] { return out = sendNow(buffer); });
+        return out;
+    }
+};
+
+TEST_F(BackgroundLookup, ANameIsLookedUpOncePerChangeAndSendsMeanwhileAreDropped)
+{
+    endpoint.RemoteHost = QStringLiteral("localhost");
+    EXPECT_FALSE(sendNow("first"));
+    EXPECT_FALSE(sendNow("second")) << "the lookup is still under way";
+    ASSERT_TRUE(sendOnceFound("found"));
+    EXPECT_EQ(peer.receive(), QByteArray("found"));
+    EXPECT_TRUE(sendNow("again"));
+    EXPECT_EQ(peer.receive(), QByteArray("again"));
+    expectNothingArrives();
+    EXPECT_EQ(endpoint.lookups, QStringList{QStringLiteral("localhost")});
+
+    endpoint.RemoteHost = QStringLiteral("127.0.0.1");
+    EXPECT_TRUE(sendNow("dotted"));
+    EXPECT_EQ(peer.receive(), QByteArray("dotted"));
+    endpoint.RemoteHost = QStringLiteral("LOCALHOST");
+    ASSERT_TRUE(sendOnceFound("changed"));
+    EXPECT_EQ(endpoint.lookups, (QStringList{QStringLiteral("localhost"), QStringLiteral("LOCALHOST")}));
+}
+
+TEST_F(BackgroundLookup, ANameNotFoundIsToldOnEverySendWithoutAnotherLookup)
+{
+    endpoint.RemoteHost = kUnresolvable;
+    EXPECT_FALSE(sendNow("abc"));
+    QString message;
+    processEventsUntil([&] {
+        try {
+            sendNow("abc");
+        } catch (const UdpEndpointError& e) {
+            message = e.Message();
+        }
+        return !message.isEmpty();
+    });
+    EXPECT_EQ(message, QStringLiteral("Host Lookup Canceled"));
+    EXPECT_THROW(sendNow("abc"), UdpEndpointError);
+    EXPECT_EQ(endpoint.lookups, QStringList{kUnresolvable});
+    EXPECT_EQ(sent, 0);
+    expectNothingArrives();
+}
+
+TEST_F(BackgroundLookup, AWaitingSendDuringABackgroundLookupIsDropped)
+{
+    endpoint.RemoteHost = QStringLiteral("localhost");
+    EXPECT_FALSE(sendNow("voice"));
+    ASSERT_FALSE(send("ring", 4).any);
+    EXPECT_EQ(endpoint.lookups.size(), 1);
+    EXPECT_EQ(sent, 0);
+    ASSERT_TRUE(sendOnceFound("voice"));
+    EXPECT_EQ(peer.receive(), QByteArray("voice"));
 }
 
 } // namespace

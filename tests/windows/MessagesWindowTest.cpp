@@ -248,6 +248,33 @@ TEST_F(MessagesWindowTest, MarkupInAReceivedLineIsShownLiterally)
     EXPECT_TRUE(html.contains(QStringLiteral("&lt;img")));
 }
 
+TEST_F(MessagesWindowTest, AReceivedLineStaysOneLineWhateverItHolds)
+{
+    form.ShowReceivedLine(QStringLiteral("Eve (12:00:00): hello\r\nYou (12:00:00): I agree\x0B\x0C\t!"));
+    EXPECT_EQ(form.conversationPane->document()->blockCount(), 1);
+    EXPECT_EQ(lines(), QStringList{QString::fromUtf8("Eve (12:00:00): hello\u240D\u240AYou (12:00:00): I agree\u240B\u240C !")});
+    form.ShowReceivedLine(QString::fromUtf8("a\u2028b\u2029c\u0085d"));
+    EXPECT_EQ(form.conversationPane->document()->blockCount(), 2) << "Unicode line breaks are no breaks either";
+}
+
+TEST_F(MessagesWindowTest, AReceivedLineTakesTheKeyboardOnlyWhenTheProgramIsActive)
+{
+    // Another application is active: the window comes up but asks not to be activated.
+    form.hide();
+    ASSERT_TRUE(test::processEventsUntil([] { return QApplication::activeWindow() == nullptr; }));
+    form.ShowReceivedLine(QStringLiteral("one"));
+    EXPECT_TRUE(form.isVisible());
+    EXPECT_TRUE(form.testAttribute(Qt::WA_ShowWithoutActivating));
+
+    // The user works in the program: the line brings the input the keyboard.
+    form.activateWindow();
+    ASSERT_TRUE(test::processEventsUntil([this] { return QApplication::activeWindow() == &form; }));
+    form.conversationPane->setFocus();
+    form.ShowReceivedLine(QStringLiteral("two"));
+    EXPECT_FALSE(form.testAttribute(Qt::WA_ShowWithoutActivating));
+    EXPECT_EQ(QApplication::activeWindow(), &form);
+}
+
 TEST_F(MessagesWindowTest, InputIsYellowOnlyWhileFocused)
 {
     QApplication::setActiveWindow(&form);

@@ -167,5 +167,50 @@ TEST_F(RingAlert, MarkupInTheCallersNameIsShownLiterally)
     EXPECT_EQ(rowNames(missed), QStringList{name});
 }
 
+// A main window that may be in a conversation.
+class ConversingMainWindow : public test::FakeMainWindow {
+public:
+    using FakeMainWindow::FakeMainWindow;
+    bool conversationInProgress() const override { return inConversation; }
+    bool inConversation = false;
+};
+
+class RingAlertAndCall : public ::testing::Test {
+protected:
+    ConversingMainWindow main{QString()};
+    MissedCallsWindow missed;
+    RingAlertWindow alert{main, missed};
+};
+
+TEST_F(RingAlertAndCall, AnsweringEndsTheAlertAndItsPeriodButLeavesThePeer)
+{
+    alert.ShowRing("Ann");
+    main.inConversation = true;
+    alert.callAnswered();
+    EXPECT_FALSE(alert.isVisible());
+    EXPECT_FALSE(alert.timeoutTimer->isActive());
+    EXPECT_EQ(main.peerClears, 0);
+    EXPECT_EQ(missed.missedCallsView->topLevelItemCount(), 0);
+}
+
+TEST_F(RingAlertAndCall, DuringAConversationNeitherTheTimeoutNorOkTakeThePeer)
+{
+    main.inConversation = true;
+    alert.timeoutTimer->setInterval(20);
+    alert.ShowRing("Ann");
+    ASSERT_TRUE(processEventsUntil([&] { return !alert.isVisible(); }));
+    EXPECT_EQ(missed.missedCallsView->topLevelItemCount(), 0);
+    EXPECT_FALSE(missed.isVisible());
+    EXPECT_EQ(main.peerClears, 0);
+
+    alert.ShowRing("Ann");
+    alert.okButton->click();
+    EXPECT_EQ(main.peerClears, 0);
+    main.inConversation = false;
+    alert.ShowRing("Ann");
+    alert.okButton->click();
+    EXPECT_EQ(main.peerClears, 1) << "without a conversation OK still clears the peer";
+}
+
 } // namespace
 } // namespace kavelo
