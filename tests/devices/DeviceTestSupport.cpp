@@ -318,15 +318,15 @@ struct Alignment {
 };
 
 Alignment bestAlignment(const std::vector<double>& reference, const std::vector<double>& recording,
-                        std::ptrdiff_t from, std::ptrdiff_t to)
+                        std::ptrdiff_t from, std::ptrdiff_t to, std::ptrdiff_t step = 4)
 {
     // Coarse steps first, then every lag around the best of them.
     Alignment best;
-    for (std::ptrdiff_t lag = from; lag <= to; lag += 4)
+    for (std::ptrdiff_t lag = from; lag <= to; lag += step)
         if (const double c = correlationAt(reference, recording, lag); c > best.correlation)
             best = {c, lag};
     const std::ptrdiff_t coarse = best.lag;
-    for (std::ptrdiff_t lag = coarse - 4; lag <= coarse + 4; ++lag)
+    for (std::ptrdiff_t lag = coarse - step; lag <= coarse + step; ++lag)
         if (const double c = correlationAt(reference, recording, lag); c > best.correlation)
             best = {c, lag};
     return best;
@@ -343,7 +343,11 @@ double alignedCorrelation(const std::vector<double>& reference, const std::vecto
 double piecewiseCorrelation(const std::vector<double>& reference, const std::vector<double>& recording)
 {
     // Pieces short enough that most hold no place where the playout buffer
-    // made the sound a pitch period shorter or longer.
+    // made the sound a pitch period shorter or longer. Every piece is looked
+    // for within the playout buffer's reach of where the first one was heard
+    // (never more than half a second later), at every lag: a piece matched at
+    // a wrong place must not move the search for all the pieces after it, and
+    // a coarse step can miss the peak of a short piece.
     constexpr std::size_t kPiece = 400;
     constexpr std::ptrdiff_t kEarlierBy = 400;
     constexpr std::ptrdiff_t kLaterBy = 4000;
@@ -361,11 +365,13 @@ double piecewiseCorrelation(const std::vector<double>& reference, const std::vec
         if (std::none_of(piece.begin(), piece.end(), [&](double s) { return std::abs(s) > 0.2 * peak; }))
             continue;
         const auto start = static_cast<std::ptrdiff_t>(at);
-        const Alignment found = bestAlignment(piece, recording, start + from, start + to);
+        const Alignment found = bestAlignment(piece, recording, start + from, start + to, 1);
         correlations.push_back(found.correlation);
-        const std::ptrdiff_t lag = found.lag - start;
-        from = lag - kEarlierBy;
-        to = lag + kLaterBy;
+        if (correlations.size() == 1) {
+            const std::ptrdiff_t firstHeardAt = found.lag - start;
+            from = firstHeardAt - kEarlierBy;
+            to = firstHeardAt + kLaterBy;
+        }
     }
     if (correlations.empty())
         return 0;
