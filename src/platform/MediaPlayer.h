@@ -3,9 +3,11 @@
 #include "platform/AudioDevice.h"
 #include "platform/NotificationWindow.h"
 
+#include <QDateTime>
 #include <QObject>
 #include <QString>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace kavelo {
@@ -22,7 +24,8 @@ public:
     QString FileName;
 
     // Reads the file and opens an output device for it; an open player is closed first.
-    // Raises Exception naming the file and the failure.
+    // The file is decoded once and kept while its size and time stay the same,
+    // so a ring reads nothing again. Raises Exception naming the file and the failure.
     void Open();
     // Starts the sound from its beginning and returns at once.
     void Play();
@@ -33,6 +36,17 @@ public:
     bool isPlaying() const { return queued_ > 0; }
 
 private:
+    // The sound of one file as the device plays it, and what tells whether
+    // the file has changed since.
+    struct Decoded {
+        QString path;
+        qint64 size = -1;
+        QDateTime modified;
+        WaveFormat format;
+        std::vector<char> sound;
+    };
+
+    void decode(const QString& path, qint64 size, const QDateTime& modified);
     void handleMessage(const NotificationMessage& message);
     void openDevice();
     void closeDevice();
@@ -41,8 +55,7 @@ private:
     std::shared_ptr<AudioBackend> backend_;
     NotificationWindow notifications_;
     std::unique_ptr<WaveOutDevice> device_;
-    std::vector<char> sound_;          // the whole file as device-ready PCM
-    WaveFormat format_;
+    std::optional<Decoded> decoded_;
     std::vector<std::unique_ptr<WaveHeader>> chunks_;
     int queued_ = 0;
 };

@@ -22,15 +22,9 @@ void onWaitTimer(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* 
     pa_threaded_mainloop_signal(timer->loop, 0);
 }
 
-void onContextState(pa_context*, void* userdata)
-{
-    pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(userdata), 0);
-}
-
 } // namespace
 
-MMRESULT PulseConnection::open(std::unique_ptr<PulseConnection>& connection, const std::string& server,
-                               Clock::time_point deadline)
+MMRESULT PulseConnection::start(std::unique_ptr<PulseConnection>& connection, const std::string& server)
 {
     std::unique_ptr<PulseConnection> pulse(new PulseConnection);
     pulse->loop_ = pa_threaded_mainloop_new();
@@ -39,26 +33,44 @@ MMRESULT PulseConnection::open(std::unique_ptr<PulseConnection>& connection, con
     pulse->context_ = pa_context_new(pa_threaded_mainloop_get_api(pulse->loop_), "Kavelo");
     if (pulse->context_ == nullptr)
         return MMSYSERR_NOMEM;
-    pa_context_set_state_callback(pulse->context_, onContextState, pulse->loop_);
+    pa_context_set_state_callback(pulse->context_, onContextState, pulse.get());
     if (pa_threaded_mainloop_start(pulse->loop_) < 0)
         return MMSYSERR_NOMEM;
 
     PulseLock lock(*pulse);
-    // Never spawn a server: without one, device 0 simply does not exist.
+    // Never spawn a server: without one, device 0 simply does not exist. The
+    // connect itself does not wait: a server that is missing fails it at
+    // once, one that is hung simply never answers.
     if (pa_context_connect(pulse->context_, server.empty() ? nullptr : server.c_str(), PA_CONTEXT_NOAUTOSPAWN,
                            nullptr)
         < 0)
         return MMSYSERR_BADDEVICEID;
-    const bool settled = pulse->waitUntil(
-        [&] {
-            const pa_context_state_t state = pa_context_get_state(pulse->context_);
-            return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
-        },
-        deadline);
-    if (!settled || pa_context_get_state(pulse->context_) != PA_CONTEXT_READY)
-        return MMSYSERR_BADDEVICEID;
     connection = std::move(pulse);
     return MMSYSERR_NOERROR;
+}
+
+MMRESULT PulseConnection::open(std::unique_ptr<PulseConnection>& connection, const std::string& server,
+                               Clock::time_point deadline)
+{
+    std::unique_ptr<PulseConnection> pulse;
+    if (const MMRESULT result = start(pulse, server))
+        return result;
+    {
+        PulseLock lock(*pulse);
+        const bool settled = pulse->waitUntil([&] { return pulse->ready() || !pulse->alive(); }, deadline);
+        if (!settled || !pulse->ready())
+            return MMSYSERR_BADDEVICEID;
+    }
+    connection = std::move(pulse);
+    return MMSYSERR_NOERROR;
+}
+
+void PulseConnection::onContextState(pa_context*, void* self)
+{
+    auto* pulse = static_cast<PulseConnection*>(self);
+    if (pulse->onStateChange_)
+        pulse->onStateChange_();
+    pa_threaded_mainloop_signal(pulse->loop_, 0);
 }
 
 PulseConnection::~PulseConnection()
@@ -101,9 +113,24 @@ void PulseConnection::signal()
     pa_threaded_mainloop_signal(loop_, 0);
 }
 
-bool PulseConnection::alive() const
+bool PulseConnection::ready() const
 {
     return pa_context_get_state(context_) == PA_CONTEXT_READY;
+}
+
+bool PulseConnection::alive() const
+{
+    return PA_CONTEXT_IS_GOOD(pa_context_get_state(context_));
+}
+
+void PulseConnection::setStateHandler(std::function<void()> handler)
+{
+    onStateChange_ = std::move(handler);
+}
+
+pa_mainloop_api* PulseConnection::api() const
+{
+    return pa_threaded_mainloop_get_api(loop_);
 }
 
 PulseLock::PulseLock(const PulseConnection& connection) : loop_(connection.loop())

@@ -8,6 +8,7 @@
 #include <string>
 
 struct pa_context;
+struct pa_mainloop_api;
 struct pa_threaded_mainloop;
 
 namespace kavelo {
@@ -27,8 +28,14 @@ class PulseConnection {
 public:
     using Clock = std::chrono::steady_clock;
 
-    // Connects to `server` (empty: the server the environment names) and never
-    // starts one. Result: 0, 2 when no server answers before `deadline`, 7 without memory.
+    // Starts connecting to `server` (empty: the server the environment names)
+    // and returns at once; never starts a server. Result: 0, 2 when the server
+    // cannot even be tried, 7 without memory. Whether it answers shows in
+    // ready() and alive(), and each change of the connection's state runs
+    // `onStateChange` (see setStateHandler).
+    static MMRESULT start(std::unique_ptr<PulseConnection>& connection, const std::string& server);
+    // start(), then waits until the server answers. Result: 0, 2 when no
+    // server answers before `deadline`, 7 without memory.
     static MMRESULT open(std::unique_ptr<PulseConnection>& connection, const std::string& server,
                          Clock::time_point deadline);
     ~PulseConnection();
@@ -43,14 +50,24 @@ public:
     bool waitUntil(const std::function<bool()>& done, Clock::time_point deadline);
     void signal();
 
+    // With the lock held: the server has answered and the connection can carry streams.
+    bool ready() const;
     // With the lock held: false once the server connection has failed or ended.
+    // A connection still waiting for the server's answer is alive, not ready.
     bool alive() const;
+    // With the lock held: `handler` runs on the loop's thread, with the lock
+    // held, whenever the connection's state changes; empty stops that.
+    void setStateHandler(std::function<void()> handler);
+    // With the lock held: the loop's main loop interface, for timers.
+    pa_mainloop_api* api() const;
 
 private:
     PulseConnection() = default;
+    static void onContextState(pa_context* context, void* self);
 
     pa_threaded_mainloop* loop_ = nullptr;
     pa_context* context_ = nullptr;
+    std::function<void()> onStateChange_;
 };
 
 // Holds the loop lock of a connection for a scope (GUI thread only).

@@ -1,6 +1,7 @@
 #include "platform/PulseStream.h"
 
 #include <pulse/context.h>
+#include <pulse/rtclock.h>
 #include <pulse/stream.h>
 #include <pulse/thread-mainloop.h>
 
@@ -41,6 +42,8 @@ MMRESULT PulseStream<Device>::close()
         return MMSYSERR_NOERROR;
     {
         PulseLock lock(*pulse_);
+        pulse_->setStateHandler({});
+        cancelDeadline();
         releaseQueued();
         if (stream_ != nullptr) {
             pa_stream_set_state_callback(stream_, nullptr, nullptr);
@@ -58,11 +61,41 @@ MMRESULT PulseStream<Device>::close()
 }
 
 template <class Device>
-MMRESULT PulseStream<Device>::connect(const char* name, const pa_sample_spec& spec, const std::string& target,
-                                      PulseConnection::Clock::time_point deadline)
+MMRESULT PulseStream<Device>::begin(const char* name, const pa_sample_spec& spec, const std::string& target)
+{
+    name_ = name;
+    spec_ = spec;
+    target_ = target;
+    pulse_->setStateHandler([this] { onConnectionState(); });
+    const auto timeout = std::chrono::duration_cast<std::chrono::microseconds>(kOpenTimeout);
+    deadline_ = pa_context_rttime_new(pulse_->context(), pa_rtclock_now() + static_cast<pa_usec_t>(timeout.count()),
+                                      onDeadline, this);
+    if (deadline_ == nullptr)
+        return MMSYSERR_NOMEM;
+    // The server may have answered already.
+    onConnectionState();
+    pulse_->waitUntil([this] { return readiness() != Readiness::Pending; },
+                      PulseConnection::Clock::now() + kAnswerWait);
+    return readiness() == Readiness::Failed ? failure_ : MMSYSERR_NOERROR;
+}
+
+template <class Device>
+void PulseStream<Device>::onConnectionState()
+{
+    if (failure_ != MMSYSERR_NOERROR)
+        return;
+    if (!pulse_->alive())
+        fail(MMSYSERR_BADDEVICEID);
+    else if (pulse_->ready() && stream_ == nullptr)
+        if (const MMRESULT result = createStream())
+            fail(result);
+}
+
+template <class Device>
+MMRESULT PulseStream<Device>::createStream()
 {
     pa_context* context = pulse_->context();
-    stream_ = pa_stream_new(context, name, &spec, nullptr);
+    stream_ = pa_stream_new(context, name_.c_str(), &spec_, nullptr);
     if (stream_ == nullptr)
         return pa_context_errno(context) == PA_ERR_INVALID ? WAVERR_BADFORMAT : MMSYSERR_NOMEM;
     pa_stream_set_state_callback(stream_, onState, this);
@@ -70,27 +103,39 @@ MMRESULT PulseStream<Device>::connect(const char* name, const pa_sample_spec& sp
         pa_stream_set_read_callback(stream_, onBytes, this);
     else
         pa_stream_set_write_callback(stream_, onBytes, this);
-
-    if (connectStream(spec, target.empty() ? nullptr : target.c_str()) < 0)
-        return resultFromPulseError(pa_context_errno(context));
-    pa_stream* stream = stream_;
-    const bool settled = pulse_->waitUntil(
-        [stream] {
-            const pa_stream_state_t state = pa_stream_get_state(stream);
-            return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
-        },
-        deadline);
-    if (!settled)
-        return MMSYSERR_ALLOCATED;
-    if (pa_stream_get_state(stream) != PA_STREAM_READY)
+    if (connectStream(spec_, target_.empty() ? nullptr : target_.c_str()) < 0)
         return resultFromPulseError(pa_context_errno(context));
     return MMSYSERR_NOERROR;
 }
 
 template <class Device>
-bool PulseStream<Device>::usable() const
+void PulseStream<Device>::fail(MMRESULT result)
 {
-    return pulse_->alive() && pa_stream_get_state(stream_) == PA_STREAM_READY;
+    failure_ = result != MMSYSERR_NOERROR ? result : MMSYSERR_BADDEVICEID;
+    cancelDeadline();
+    onStreamLost();
+    pulse_->signal();
+}
+
+template <class Device>
+void PulseStream<Device>::cancelDeadline()
+{
+    if (deadline_ != nullptr)
+        pulse_->api()->time_free(deadline_);
+    deadline_ = nullptr;
+}
+
+template <class Device>
+typename PulseStream<Device>::Readiness PulseStream<Device>::readiness() const
+{
+    if (failure_ != MMSYSERR_NOERROR || !pulse_->alive())
+        return Readiness::Failed;
+    if (stream_ == nullptr)
+        return Readiness::Pending;
+    const pa_stream_state_t state = pa_stream_get_state(stream_);
+    if (state == PA_STREAM_READY)
+        return Readiness::Ready;
+    return PA_STREAM_IS_GOOD(state) ? Readiness::Pending : Readiness::Failed;
 }
 
 template <class Device>
@@ -100,7 +145,8 @@ MMRESULT PulseStream<Device>::refusalToQueue(const WaveHeader& header) const
         return kWaveErrUnprepared;
     if (header.dwFlags & WHDR_INQUEUE)
         return kWaveErrStillPlaying;
-    if (!usable())
+    // A pending device takes buffers: they wait for the server's answer.
+    if (readiness() == Readiness::Failed)
         return MMSYSERR_BADDEVICEID;
     return MMSYSERR_NOERROR;
 }
@@ -123,9 +169,24 @@ template <class Device>
 void PulseStream<Device>::onState(pa_stream* stream, void* self)
 {
     auto* device = static_cast<PulseStream*>(self);
-    if (!PA_STREAM_IS_GOOD(pa_stream_get_state(stream)))
-        device->onStreamLost();
+    const pa_stream_state_t state = pa_stream_get_state(stream);
+    if (state == PA_STREAM_READY) {
+        device->cancelDeadline();
+        device->onStreamReady();
+    } else if (!PA_STREAM_IS_GOOD(state) && device->failure_ == MMSYSERR_NOERROR) {
+        device->fail(resultFromPulseError(pa_context_errno(device->pulse_->context())));
+    }
     device->pulse_->signal();
+}
+
+template <class Device>
+void PulseStream<Device>::onDeadline(pa_mainloop_api* api, pa_time_event* event, const struct timeval*, void* self)
+{
+    auto* device = static_cast<PulseStream*>(self);
+    api->time_free(event);
+    device->deadline_ = nullptr;
+    if (device->readiness() == Readiness::Pending)
+        device->fail(device->pulse_->ready() ? MMSYSERR_ALLOCATED : MMSYSERR_BADDEVICEID);
 }
 
 template <class Device>

@@ -10,8 +10,11 @@
 #include <string>
 #include <type_traits>
 
+struct pa_mainloop_api;
 struct pa_operation;
 struct pa_stream;
+struct pa_time_event;
+struct timeval;
 
 namespace kavelo {
 
@@ -44,8 +47,18 @@ protected:
                                const char* name, std::shared_ptr<NotificationTarget> notify,
                                const std::string& server, const std::string& target);
 
-    // With the loop lock held: whether the stream still carries sound.
-    bool usable() const;
+    // A device is open before the server has answered: opening waits only a
+    // moment for it, so that a hung server never holds up the caller. Until
+    // the answer comes the device is pending and takes buffers as an open one
+    // does; the stream is made as soon as the server answers, and a server
+    // that has not answered within kOpenTimeout fails the device, which is
+    // then lost as on any failure.
+    enum class Readiness { Pending, Ready, Failed };
+
+    // With the loop lock held.
+    Readiness readiness() const;
+    // With the loop lock held: whether the stream carries sound now.
+    bool usable() const { return readiness() == Readiness::Ready; }
     // With the loop lock held: why `header` cannot be queued now, or 0.
     MMRESULT refusalToQueue(const WaveHeader& header) const;
     // With the loop lock held: `header` is the owner's again, done, and the owner is told.
@@ -60,7 +73,9 @@ protected:
     virtual int connectStream(const pa_sample_spec& spec, const char* target) = 0;
     // The stream has bytes to read (capture) or room to write (playback).
     virtual void onStreamBytes() = 0;
-    // The server went away or dropped the stream.
+    // The stream has become ready (it may have been pending until now).
+    virtual void onStreamReady() = 0;
+    // The server went away, dropped the stream or never answered.
     virtual void onStreamLost() = 0;
     // In close(): the buffers still queued, given back without a message.
     virtual void releaseQueued() = 0;
@@ -69,17 +84,33 @@ protected:
     pa_stream* stream_ = nullptr;
 
 private:
+    // How long the server has to answer an open before the device fails.
     static constexpr auto kOpenTimeout = std::chrono::seconds(3);
+    // How long an open waits for that answer before it returns a pending
+    // device. A live server answers within a few milliseconds, and a missing
+    // one fails at once, so both are reported by the open itself.
+    static constexpr auto kAnswerWait = std::chrono::milliseconds(50);
     static constexpr bool kRecords = std::is_same_v<Device, WaveInDevice>;
 
-    // With the loop lock held: creates the stream and waits until it is ready.
-    MMRESULT connect(const char* name, const pa_sample_spec& spec, const std::string& target,
-                     PulseConnection::Clock::time_point deadline);
+    // The rest of these run with the loop lock held. begin() starts the
+    // stream's way to the server and waits at most kAnswerWait; its result is
+    // the failure the server reported by then, or 0.
+    MMRESULT begin(const char* name, const pa_sample_spec& spec, const std::string& target);
+    void onConnectionState();
+    MMRESULT createStream();
+    void fail(MMRESULT result);
+    void cancelDeadline();
     static void onState(pa_stream* stream, void* self);
     static void onBytes(pa_stream* stream, std::size_t bytes, void* self);
+    static void onDeadline(pa_mainloop_api* api, pa_time_event* event, const struct timeval* when, void* self);
 
     std::shared_ptr<NotificationTarget> notify_;
     const std::uintptr_t id_;
+    std::string name_;
+    pa_sample_spec spec_{};
+    std::string target_;
+    pa_time_event* deadline_ = nullptr;
+    MMRESULT failure_ = MMSYSERR_NOERROR;
 };
 
 template <class Device>
@@ -91,9 +122,8 @@ MMRESULT PulseStream<Device>::openDevice(std::unique_ptr<Device>& device,
 {
     if (!format)
         return WAVERR_BADFORMAT;
-    const auto deadline = PulseConnection::Clock::now() + kOpenTimeout;
     std::unique_ptr<PulseConnection> pulse;
-    if (const MMRESULT result = PulseConnection::open(pulse, server, deadline))
+    if (const MMRESULT result = PulseConnection::start(pulse, server))
         return result;
 
     std::unique_ptr<Self> self(new Self(std::move(pulse), std::move(notify)));
@@ -102,7 +132,7 @@ MMRESULT PulseStream<Device>::openDevice(std::unique_ptr<Device>& device,
         return result;
 
     PulseLock lock(*stream.pulse_);
-    if (const MMRESULT result = stream.connect(name, format->spec, target, deadline))
+    if (const MMRESULT result = stream.begin(name, format->spec, target))
         return result;
     device = std::move(self);
     return MMSYSERR_NOERROR;

@@ -75,13 +75,22 @@ MMRESULT PulseWaveIn::start()
     if (!pulse_)
         return MMSYSERR_INVALHANDLE;
     PulseLock lock(*pulse_);
-    if (!usable())
+    const Readiness readiness = this->readiness();
+    if (readiness == Readiness::Failed)
         return MMSYSERR_BADDEVICEID;
     if (recording_)
         return MMSYSERR_NOERROR;
-    dropOperation(pa_stream_cork(stream_, 0, nullptr, nullptr));
+    // A pending device starts recording once its stream is ready.
+    if (readiness == Readiness::Ready)
+        dropOperation(pa_stream_cork(stream_, 0, nullptr, nullptr));
     recording_ = true;
     return MMSYSERR_NOERROR;
+}
+
+void PulseWaveIn::onStreamReady()
+{
+    if (recording_)
+        dropOperation(pa_stream_cork(stream_, 0, nullptr, nullptr));
 }
 
 MMRESULT PulseWaveIn::reset()

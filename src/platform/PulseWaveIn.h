@@ -10,7 +10,7 @@ namespace kavelo {
 // A wave-input device on a PulseAudio source. The server converts to the
 // requested PCM format; the loop's thread copies the recorded bytes into the
 // queued headers in order and posts MM_WIM_DATA for each one it fills. The
-// source is asked for pieces of 50 ms, so a buffer comes back at most that
+// source is asked for pieces of 40 ms, so a buffer comes back at most that
 // long after the sound that fills it has been recorded. A device
 // whose server goes away returns its buffers and refuses new ones (2).
 class PulseWaveIn final : public PulseStream<WaveInDevice> {
@@ -32,6 +32,7 @@ private:
     MMRESULT setUp(const PulseStreamFormat& format) override;
     int connectStream(const pa_sample_spec& spec, const char* source) override;
     void onStreamBytes() override { takeRecorded(); }
+    void onStreamReady() override;
     void onStreamLost() override;
     void releaseQueued() override;
 

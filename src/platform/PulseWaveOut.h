@@ -47,6 +47,8 @@ private:
     MMRESULT setUp(const PulseStreamFormat& format) override;
     int connectStream(const pa_sample_spec& spec, const char* sink) override;
     void onStreamBytes() override { playout_ ? playOut() : handOver(); }
+    // What waited for the server's answer goes out now.
+    void onStreamReady() override { onStreamBytes(); }
     void onStreamLost() override;
     void releaseQueued() override;
 

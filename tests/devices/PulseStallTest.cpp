@@ -97,11 +97,51 @@ TEST_F(PulseStallTest, ResetAndCloseDoNotWaitForAHungServer)
     ASSERT_EQ(out->reset(), MMSYSERR_NOERROR);
     expectAllReturned(kMmWomDone);
     EXPECT_EQ(out->close(), MMSYSERR_NOERROR);
+}
 
-    // An open gives up after its bounded wait: no server answers.
-    std::unique_ptr<WaveInDevice> late;
-    EXPECT_EQ(backend->openWaveIn(late, pcm8kU8(), log.target()), MMSYSERR_BADDEVICEID);
-    EXPECT_EQ(late, nullptr);
+// An open does not wait for a server that does not answer: the device is
+// pending, takes buffers, and fails once the server has had its time.
+TEST_F(PulseStallTest, ADeviceThatTheHungServerNeverAnswersFailsAndGivesItsBuffersBack)
+{
+    const pid_t pid = serverPid();
+    ASSERT_GT(pid, 0) << "no pid file of the private server";
+    FrozenServer frozen(pid);
+    std::unique_ptr<WaveOutDevice> out;
+    ASSERT_EQ(makePulseAudioBackend()->openWaveOut(out, pcm8kU8(), log.target()), MMSYSERR_NOERROR);
+    for (int i = 0; i < 3; ++i) {
+        buffers.push_back(std::make_unique<OwnedHeader>(800));
+        ASSERT_EQ(out->prepareHeader(buffers.back()->header), MMSYSERR_NOERROR);
+        ASSERT_EQ(out->write(buffers.back()->header), MMSYSERR_NOERROR);
+    }
+    processEventsFor(300);
+    EXPECT_TRUE(log.messages.empty()) << "nothing is played before the server answers";
+    ASSERT_TRUE(processEventsUntil([&] { return log.messages.size() >= buffers.size(); }, 10000))
+        << "the device never gave up on the server";
+    expectAllReturned(kMmWomDone);
+    OwnedHeader late(800);
+    ASSERT_EQ(out->prepareHeader(late.header), MMSYSERR_NOERROR);
+    EXPECT_EQ(out->write(late.header), MMSYSERR_BADDEVICEID);
+    EXPECT_EQ(out->close(), MMSYSERR_NOERROR);
+}
+
+TEST_F(PulseStallTest, APendingDeviceRecordsOnceTheServerAnswers)
+{
+    const pid_t pid = serverPid();
+    ASSERT_GT(pid, 0) << "no pid file of the private server";
+    std::unique_ptr<WaveInDevice> in;
+    {
+        FrozenServer frozen(pid);
+        ASSERT_EQ(makePulseAudioBackend()->openWaveIn(in, pcm8kU8(), log.target()), MMSYSERR_NOERROR);
+        queueCapture(*in, 2);
+        ASSERT_EQ(in->start(), MMSYSERR_NOERROR);
+        processEventsFor(300);
+        EXPECT_TRUE(log.messages.empty());
+    }
+    ASSERT_TRUE(processEventsUntil([&] { return log.messages.size() >= buffers.size(); }, 5000));
+    for (const auto& buffer : buffers)
+        EXPECT_EQ(buffer->header.dwBytesRecorded, 2000u) << "the buffers came back without what was recorded";
+    EXPECT_EQ(in->reset(), MMSYSERR_NOERROR);
+    EXPECT_EQ(in->close(), MMSYSERR_NOERROR);
 }
 
 TEST_F(PulseStallTest, ResetReturnsTheBuffersWhileTheMicrophoneIsSuspended)

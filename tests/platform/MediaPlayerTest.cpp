@@ -3,6 +3,8 @@
 #include "support/FakeAudioBackend.h"
 #include "support/TestSupport.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <sndfile.h>
@@ -18,13 +20,20 @@ protected:
     {
         ASSERT_TRUE(folder.isValid());
         wavPath = folder.filePath(QStringLiteral("Phone.wav"));
+        writeRamp(8000); // one second
+    }
+
+    // A rising ramp of `count` samples at 8 kHz.
+    void writeRamp(int count)
+    {
         SF_INFO info{};
         info.samplerate = 8000;
         info.channels = 1;
         info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
         SNDFILE* file = sf_open(wavPath.toLocal8Bit().constData(), SFM_WRITE, &info);
         ASSERT_NE(file, nullptr);
-        for (int i = 0; i < 8000; ++i)  // one second of a rising ramp
+        samples.clear();
+        for (int i = 0; i < count; ++i)
             samples.push_back(static_cast<short>(i));
         sf_write_short(file, samples.data(), static_cast<sf_count_t>(samples.size()));
         sf_close(file);
@@ -86,6 +95,43 @@ TEST_F(MediaPlayerTest, OpeningAnOpenPlayerClosesItFirstAndPlaysFromTheStart)
     player.Play();
     ASSERT_TRUE(audio->finish());
     EXPECT_TRUE(audio->played().startsWith(QByteArray("\0\0\1\0\2\0", 6)));
+}
+
+// Every ring opens the player again; the file is read only when it changed.
+TEST_F(MediaPlayerTest, TheFileIsDecodedOnceAndAgainOnlyWhenItChanges)
+{
+    player.FileName = wavPath;
+    player.Open();
+    player.Close();
+    const QDateTime written = QFileInfo(wavPath).lastModified();
+    {
+        // Same size, same time: the kept sound plays, the file is not read.
+        QFile file(wavPath);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(file.seek(file.size() - 2));
+        ASSERT_EQ(file.write("\x7f\x7f", 2), 2);
+        file.close();
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(file.setFileTime(written, QFileDevice::FileModificationTime));
+    }
+    player.Open();
+    player.Play();
+    while (audio->finish()) {
+    }
+    EXPECT_TRUE(audio->played().endsWith(QByteArray("\x3f\x1f", 2))) << "the kept sound ends as the file did";
+
+    // A newer file is read again, and a file that is gone is reported as gone.
+    ASSERT_TRUE(QFile::remove(wavPath));
+    writeRamp(400);
+    const qsizetype before = audio->played().size();
+    player.Open();
+    player.Play();
+    while (audio->finish()) {
+    }
+    EXPECT_EQ(audio->played().size() - before, 400 * 2);
+    ASSERT_TRUE(QFile::remove(wavPath));
+    EXPECT_THROW(player.Open(), Exception);
+    EXPECT_FALSE(player.isOpen());
 }
 
 TEST_F(MediaPlayerTest, FailuresNameTheFileAndTheReason)
