@@ -20,6 +20,8 @@ PACKAGES=(
   iproute2 dbus at-spi2-core python3-pyatspi xdotool python3-numpy
   # call-safety test: a window manager and a second application to type in
   openbox xterm
+  # close-fault test: a system tray for the window manager's desktop
+  trayer
 )
 
 missing=()

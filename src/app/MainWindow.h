@@ -9,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 #include <QWidget>
+#include <functional>
 
 class QAction;
 class QButtonGroup;
@@ -70,6 +71,14 @@ public:
     void onShown();
     // Answers false, after telling the user, when the window must stay open.
     bool onClose();
+    // A close that could not keep the settings: the user may end the program
+    // anyway, or keep it running to put the cause right and close again.
+    enum class UnsavedCloseAnswer { QuitWithoutSaving, Cancel };
+    using UnsavedCloseQuestion = std::function<UnsavedCloseAnswer(QWidget* window, const QString& error)>;
+    // Asks in a plain-text error box over `window`; returns once it is answered.
+    static UnsavedCloseAnswer askInErrorBox(QWidget* window, const QString& error);
+    // How a failed close asks; tests answer in the box's place.
+    UnsavedCloseQuestion askUnsavedClose = askInErrorBox;
     void onAuthorClicked();
     // Whether the program lives in a tray (a minimised window is then hidden).
     bool hasTray() const;
@@ -131,6 +140,11 @@ private:
     void createControls();
     void initialise(const QStringList& arguments);
     void createTray();
+    // The closing steps that can fail: the autostart value and app.txt.
+    void saveOnClose();
+    // After a failed save: the window comes up with the error; true when the
+    // user chose to quit all the same.
+    bool quitWithoutSaving(const QString& error);
     // Reads the peer address from the address field; false (after the box) when unusable.
     bool addressIsValid();
     void reportInvalidAddress();
@@ -163,6 +177,7 @@ private:
     QString deferredReceiveError_;
     bool shownOnce_ = false;
     bool chatSettingsLoaded_ = false;
+    bool restoring_ = false;  // shown by the program, not yet by the window manager
 };
 
 } // namespace kavelo

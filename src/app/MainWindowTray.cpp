@@ -18,7 +18,9 @@
 #include <QCursor>
 #include <QLabel>
 #include <QMenu>
+#include <QMessageBox>
 #include <QMouseEvent>
+#include <QPushButton>
 #include <QSystemTrayIcon>
 #include <QTextEdit>
 #include <QTimer>
@@ -89,6 +91,10 @@ void MainWindow::onApplicationMinimized()
 
 void MainWindow::onApplicationRestored()
 {
+    // A window that was minimised may be mapped minimised by the window manager
+    // and set right a moment later: until the window is shown, a minimised
+    // state on the way is the window manager's, not the user's.
+    restoring_ = true;
     showNormal();
     raise();
     activateWindow();
@@ -97,10 +103,13 @@ void MainWindow::onApplicationRestored()
 void MainWindow::changeEvent(QEvent* event)
 {
     QWidget::changeEvent(event);
+    if ((event->type() == QEvent::ActivationChange && isActiveWindow()) ||
+        (event->type() == QEvent::WindowStateChange && !isMinimized() && isVisible()))
+        restoring_ = false;
     if (event->type() == QEvent::WindowStateChange && isMinimized()) {
         // Hiding inside the state change itself would be undone by it.
         QTimer::singleShot(0, this, [this] {
-            if (isMinimized())
+            if (isMinimized() && !restoring_)
                 guarded([this] { onApplicationMinimized(); });
         });
     }
@@ -153,7 +162,19 @@ void MainWindow::onShown()
 
 bool MainWindow::onClose()
 {
+    try {
+        saveOnClose();
+    } catch (const Exception& e) {
+        if (!quitWithoutSaving(e.Message()))
+            return false;
+    }
+    // The way back out of the tray goes only with a close that ends the program.
     trayIcon->hide();
+    return true;
+}
+
+void MainWindow::saveOnClose()
+{
     const QString command = autostartCommand(programFolder_);
     if (autostartCheck->isChecked())
         AutostartStore::write(QString::fromLatin1(kAutostartName), command);
@@ -165,7 +186,26 @@ bool MainWindow::onClose()
         writeChatSettings(programFolder_ + QStringLiteral("app.txt"), ownChatFont_, otherChatFont_,
                           messages_->chatBackground());
     }
-    return true;
+}
+
+bool MainWindow::quitWithoutSaving(const QString& error)
+{
+    // Closed from the tray, the window is hidden: it comes up under the error,
+    // so that a program kept running is one the user can see and close again.
+    onApplicationRestored();
+    return askUnsavedClose && askUnsavedClose(this, error) == UnsavedCloseAnswer::QuitWithoutSaving;
+}
+
+MainWindow::UnsavedCloseAnswer MainWindow::askInErrorBox(QWidget* window, const QString& error)
+{
+    QMessageBox box(QMessageBox::Critical, QApplication::applicationName(), error, QMessageBox::NoButton, window);
+    box.setTextFormat(Qt::PlainText);
+    const QAbstractButton* quit = box.addButton(QStringLiteral("Quit without saving"), QMessageBox::DestructiveRole);
+    QPushButton* cancel = box.addButton(QMessageBox::Cancel);
+    box.setDefaultButton(cancel);
+    box.setEscapeButton(cancel);
+    box.exec();
+    return box.clickedButton() == quit ? UnsavedCloseAnswer::QuitWithoutSaving : UnsavedCloseAnswer::Cancel;
 }
 
 void MainWindow::onAuthorClicked()

@@ -12,8 +12,10 @@
 #include "platform/AutostartStore.h"
 #include "platform/PulseAudioBackend.h"
 
+#include <QAction>
 #include <QLabel>
 #include <QLineEdit>
+#include <QSystemTrayIcon>
 #include <QTextEdit>
 #include <QTimer>
 #include <QToolButton>
@@ -244,6 +246,76 @@ TEST_F(ProgramFolderFaultTest, AnAppTxtThatIsNoFileIsReportedAtCloseAndLeftAlone
     EXPECT_TRUE(errors.messages.front().startsWith(QStringLiteral("Cannot write "))) << errors.messages.front().toStdString();
     EXPECT_TRUE(QFileInfo(programDir + QStringLiteral("/app.txt")).isDir());
     EXPECT_TRUE(form->isVisible());
+}
+
+// Put away into the tray, the window is hidden when "Exit" is chosen: a close
+// that cannot write app.txt must not leave the program running unseen.
+class UnsavedCloseTest : public ProgramFolderFaultTest {
+protected:
+    QString appTxt() const { return programDir + QStringLiteral("/app.txt"); }
+
+    // The window shown once (its settings read), then minimised into the tray;
+    // a folder stands where app.txt goes; "Exit" from the tray menu.
+    void exitFromTheTrayWithAppTxtBlocked()
+    {
+        createForm();
+        form->show();
+        form->trayIcon->show();
+        form->setWindowState(Qt::WindowMinimized);
+        form->hide();
+        ASSERT_TRUE(QDir().mkpath(appTxt()));
+        QObject::connect(form.get(), &MainWindow::closed, [this] { closed = true; });
+        onUnsavedClose = [this](const QString&) {
+            windowShownUnderTheBox = form->isVisible() && !form->isMinimized();
+            // The tray's "Exit" once more while the box is up.
+            form->exitAction->trigger();
+            boxesWhileAsked = errors.messages.size();
+        };
+        form->exitAction->trigger();
+    }
+
+    bool closed = false;
+    bool windowShownUnderTheBox = false;
+    qsizetype boxesWhileAsked = 0;
+};
+
+TEST_F(UnsavedCloseTest, ACancelledCloseKeepsTheWindowAndTheTrayIconAndTheNextCloseSaves)
+{
+    exitFromTheTrayWithAppTxtBlocked();
+    ASSERT_EQ(errors.messages.size(), 1);
+    EXPECT_TRUE(errors.messages.front().startsWith(QStringLiteral("Cannot write ") + appTxt()))
+        << errors.messages.front().toStdString();
+    EXPECT_TRUE(windowShownUnderTheBox) << "the error came up over no window";
+    EXPECT_EQ(boxesWhileAsked, 1) << "a second Exit opened a second box";
+    EXPECT_TRUE(form->isVisible());
+    EXPECT_FALSE(form->isMinimized());
+    EXPECT_TRUE(form->trayIcon->isVisible());
+    EXPECT_FALSE(closed);
+
+    // The cause put right, the next close saves and ends.
+    onUnsavedClose = nullptr;
+    ASSERT_TRUE(QDir().rmdir(appTxt()));
+    EXPECT_TRUE(form->close());
+    EXPECT_TRUE(closed);
+    EXPECT_FALSE(form->trayIcon->isVisible());
+    EXPECT_EQ(QFileInfo(appTxt()).size(), 104);
+    EXPECT_EQ(errors.messages.size(), 1);
+}
+
+TEST_F(UnsavedCloseTest, QuitWithoutSavingEndsTheProgramAndLeavesTheFolderAlone)
+{
+    exitFromTheTrayWithAppTxtBlocked();
+    ASSERT_FALSE(closed);
+    ASSERT_TRUE(form->isVisible());
+
+    onUnsavedClose = nullptr;
+    unsavedCloseAnswer = MainWindow::UnsavedCloseAnswer::QuitWithoutSaving;
+    EXPECT_TRUE(form->close());
+    EXPECT_TRUE(closed);
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_FALSE(form->trayIcon->isVisible());
+    EXPECT_TRUE(QFileInfo(appTxt()).isDir());
+    EXPECT_EQ(errors.messages.size(), 2);
 }
 
 TEST_F(ProgramFolderFaultTest, AContactListThatCannotBeReadNamesCallersByAddressWithoutABox)

@@ -16,6 +16,7 @@
 #include <QTemporaryDir>
 #include <QUdpSocket>
 #include <gtest/gtest.h>
+#include <functional>
 #include <memory>
 
 namespace kavelo::test {
@@ -57,6 +58,13 @@ protected:
         messages = std::make_unique<MessagesWindow>(*form);
         form->setSideWindows(contactList.get(), missedCalls.get(), ringAlert.get(), messages.get());
         form->receiver->setLocalPort(kMovedReceivePort);
+        // The box of a close that cannot save is an error box with a choice.
+        form->askUnsavedClose = [this](QWidget*, const QString& error) {
+            errors.messages.append(error);
+            if (onUnsavedClose)
+                onUnsavedClose(error);
+            return unsavedCloseAnswer;
+        };
         ASSERT_TRUE(peer.bind(QHostAddress::LocalHost, 5552)) << peer.errorString().toStdString();
     }
 
@@ -82,6 +90,11 @@ protected:
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(bytes);
     }
+
+    // What the user answers when a close cannot save, and what runs while the
+    // box would show (its error is also collected in `errors`).
+    MainWindow::UnsavedCloseAnswer unsavedCloseAnswer = MainWindow::UnsavedCloseAnswer::Cancel;
+    std::function<void(const QString& error)> onUnsavedClose;
 
     QTemporaryDir folder;
     InstalledFakeAudio audio;

@@ -17,3 +17,13 @@ set_tests_properties(e2e_sound_server_faults PROPERTIES
   LABELS e2e
   TIMEOUT 240
   RUN_SERIAL TRUE)
+
+# Closing from a real tray (openbox and trayer) when app.txt cannot be written:
+# the main window comes back with the error, and the user quits or saves.
+add_test(NAME e2e_close_faults
+  COMMAND ${CMAKE_SOURCE_DIR}/tests/e2e/faults_close.sh
+          $<TARGET_FILE:kavelo> ${CMAKE_BINARY_DIR}/Phone.wav ${CMAKE_BINARY_DIR}/faults-output/close)
+set_tests_properties(e2e_close_faults PROPERTIES
+  LABELS e2e
+  TIMEOUT 240
+  RUN_SERIAL TRUE)
