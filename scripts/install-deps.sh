@@ -22,6 +22,8 @@ PACKAGES=(
   openbox xterm
   # close-fault test: a system tray for the window manager's desktop
   trayer
+  # sound-server fault test: window-manager pings that time the event loop
+  python3-xlib
 )
 
 missing=()

@@ -6,6 +6,7 @@
 #include "windows/MainWindowLink.h"
 #include "windows/MessagesLink.h"
 
+#include <QElapsedTimer>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
@@ -174,6 +175,8 @@ private:
     ChatFont ownChatFont_;
     ChatFont otherChatFont_;
     RepeatFilter receiveErrorsShown_{RepeatFilter::Holds::UntilCleared};  // since the last "Silent"
+    // Since playback last failed to open or was lost; invalid while it works.
+    QElapsedTimer playbackFailed_;
     QString deferredReceiveError_;
     bool shownOnce_ = false;
     bool chatSettingsLoaded_ = false;

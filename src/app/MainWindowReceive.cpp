@@ -115,11 +115,20 @@ void MainWindow::showTextLine(const QString& name, QByteArrayView datagram)
 
 void MainWindow::playVoice(QByteArrayView datagram)
 {
+    // Playback that failed is tried again at most once a second, not with
+    // every datagram: a server that is missing or hung answers no sooner.
+    constexpr qint64 kPlaybackRetryMs = 1000;
     if (!playback->Active()) {
+        if (playbackFailed_.isValid() && !playbackFailed_.hasExpired(kPlaybackRetryMs))
+            return;
+        playbackFailed_.start();
         playback->setNumBuffers(0);
         playback->Open(converter->ACMFormatOut());
     }
+    // A device found lost by this block closes itself and raises; the next
+    // datagram opens playback again at once, since the server may be back.
     playback->Play(datagram.data(), static_cast<qint32>(datagram.size()));
+    playbackFailed_.invalidate();
 }
 
 QString MainWindow::displayName(const QString& address)

@@ -192,6 +192,33 @@ TEST_F(FaultTest, ASoundServerLostInACallIsShownOnceNotWithEveryVoiceDatagram)
     EXPECT_TRUE(audio->misuse().isEmpty()) << audio->misuse().join(QLatin1Char('\n')).toStdString();
 }
 
+// Every open of a device that cannot play may wait for the server; voice
+// keeps arriving four times a second, the tries may not.
+TEST_F(FaultTest, PlaybackThatCannotOpenIsTriedAgainAboutOnceASecondAndToldOnce)
+{
+    createForm();
+    audio->answerAlways(Op::WaveOutOpen, MMSYSERR_BADDEVICEID);
+    const auto sendVoice = [this](int count) {
+        for (int i = 0; i < count; ++i)
+            sendToWindow(voiceBlock());
+        processEventsFor(200); // loopback delivers them meanwhile
+    };
+    sendVoice(6);
+    EXPECT_EQ(audio->count(Op::WaveOutOpen), 1) << "every datagram tried to open playback";
+    processEventsFor(1100);
+    sendVoice(3);
+    EXPECT_EQ(audio->count(Op::WaveOutOpen), 2);
+    EXPECT_EQ(errors.messages, QStringList{QStringLiteral("WaveOutOpen The specified resource does not exist.")});
+
+    // The server is back: the next try plays.
+    audio->clearAnswers();
+    processEventsFor(1100);
+    sendVoice(1);
+    EXPECT_TRUE(form->playback->Active());
+    EXPECT_EQ(audio->count(Op::WaveOutOpen), 3);
+    EXPECT_TRUE(audio->misuse().isEmpty()) << audio->misuse().join(QLatin1Char('\n')).toStdString();
+}
+
 // --- Files in the program folder ------------------------------------------------
 
 class ProgramFolderFaultTest : public MainWindowTest {

@@ -6,27 +6,30 @@ A and C have one each.
    the main window keeps answering, "Silent" brings it back, and a text line
    from A still arrives and is shown.
 2. A and C talk; C's sound server is killed. C tells its user in an error box
-   (the peer's voice can no longer be played), keeps answering, and "Silent"
-   ends the call. Kavelo runs on everywhere.
+   (the peer's voice can no longer be played) and keeps answering.
+3. C's sound server starts again while A talks on: A's voice plays at C again
+   without anything done at C.
+4. C's sound server hangs (SIGSTOP) while A's voice arrives and C has to open
+   its playback: C's event loop keeps turning (measured with window-manager
+   pings), and once the server answers again "Silent" ends the call. Kavelo
+   runs on everywhere.
 """
 
 import argparse
+import json
 import os
 import signal
+import subprocess
 import sys
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
-from two_host_call import Host, check, end_all_by_signal, log, make_speech, run_scenario  # noqa: E402
+from two_host_call import (PYTHON, Host, SpeakerRecording, check, end_all_by_signal, log, make_speech,  # noqa: E402
+                           rms, run_scenario)
 
 NO_DEVICE_IN = "WaveIn-Open The specified resource does not exist."
 NO_DEVICE_OUT = "WaveOut-Write The specified resource does not exist."
-# What the boxes after a lost server may say, playback's first.
-BOX_TEXTS = (NO_DEVICE_OUT, "WaveInAddBuffer The specified resource does not exist.",
-             "WaveIn-AddBuffer The specified resource does not exist.",
-             "WaveIn-PrepareHeader The specified resource does not exist.",
-             "WaveIn-UnprepareHeader The specified resource does not exist.")
 
 
 def box_with(host, text, timeout=15.0):
@@ -34,6 +37,36 @@ def box_with(host, text, timeout=15.0):
     started = time.monotonic()
     host.wait("the box %r" % text, lambda: host.ask("state", window="*", name=text)["ok"], timeout)
     return time.monotonic() - started
+
+
+def box_texts(host):
+    """What the boxes up on the host say, whatever they say."""
+    answer = host.ask("boxes")
+    return {n for box in answer.get("boxes", []) for n in box if n != "OK"} if answer["ok"] else set()
+
+
+def close_boxes(host, texts, seconds):
+    """Answers error boxes as a user reading them would, for at most `seconds`;
+    answers how many times a box was answered. Every text seen is added to `texts`."""
+    deadline, boxes = time.monotonic() + seconds, 0
+    while time.monotonic() < deadline:
+        texts |= box_texts(host)
+        pressed = host.ask("answer_boxes", name="OK").get("pressed", 0)
+        if pressed:
+            boxes += pressed
+            time.sleep(0.3)  # a box that has been answered takes a moment to go
+        else:
+            time.sleep(2.0)  # the peer keeps talking meanwhile
+            if not host.ask("state", window="*", name="OK")["ok"]:
+                break
+    return boxes
+
+
+def ping_event_loop(host, seconds):
+    """Starts pinging the host's main window for `seconds` (event_loop_ping.py)."""
+    return subprocess.Popen(host.ns_command(PYTHON, os.path.join(HERE, "event_loop_ping.py"), host.main_window,
+                                            str(seconds)),
+                            env=host.env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
 
 
 def answers(host, what):
@@ -96,28 +129,54 @@ def scenario(a, b, c, work, out):
     c.alive()
     # Playback and recording may each have a box up; the user reads and closes
     # them. They must stop coming while the peer talks on.
-    texts, deadline = set(), time.monotonic() + 20
-    boxes = 0
-    while time.monotonic() < deadline:
-        texts |= {t for t in BOX_TEXTS if c.ask("state", window="*", name=t)["ok"]}
-        if c.ask("press", window="*", name="OK")["ok"]:
-            boxes += 1
-        else:
-            time.sleep(2.0)  # A keeps talking meanwhile
-            if not c.ask("state", window="*", name="OK")["ok"]:
-                break
+    texts = set()
+    boxes = close_boxes(c, texts, 20)
     c.screenshot("server-lost-2-after-ok")
-    log("C showed %d error boxes after the server died, saying %r" % (boxes, sorted(texts)))
+    log("C's error boxes after the server died were answered %d times; they said %r" % (boxes, sorted(texts)))
     check(not c.ask("state", window="*", name="OK")["ok"],
-          "host c: error boxes keep coming while the peer talks on (%d closed so far), so the user cannot reach "
-          "'Silent'" % boxes)
+          "host c: error boxes keep coming while the peer talks on (answered %d times, saying %r), so the user "
+          "cannot reach 'Silent'" % (boxes, sorted(texts)))
     feeder.wait(timeout=30)
     answers(c, "after the server died")
+
+    # 3. The server is back: A's next voice plays at C, with nothing done at C.
+    c.start_sound_server()
+    feeder = a.pulse("paplay", "-d", "micfeed", speech)
+    c.wait("C's playback on the new server", lambda: "Kavelo playback" in c.playback_streams(), 15)
+    heard = SpeakerRecording(c, "server-back")
+    time.sleep(2.5)
+    level = rms(heard.stop())
+    feeder.wait(timeout=30)
+    log("C's sound server started again: C plays A's voice again (level %.0f at C's speaker)" % level)
+    check(level > 300, "host c: after its sound server came back, C's speaker stays quiet (level %.0f)" % level)
+    close_boxes(c, texts, 10)
+
+    # 4. The server hangs while C has to open its playback for A's voice.
+    c.click("Kavelo", "Silent")
+    c.wait_caption("Silent")
+    server = c.sound_server_pid()
+    os.kill(server, signal.SIGSTOP)
+    try:
+        pinger = ping_event_loop(c, 8)
+        feeder = a.pulse("paplay", "-d", "micfeed", speech)
+        output, errors = pinger.communicate(timeout=60)
+    finally:
+        os.kill(server, signal.SIGCONT)
+    check(pinger.returncode == 0, "host c: the event-loop pinger failed: %s" % errors)
+    figures = json.loads(output)
+    log("C's sound server hung for 8 s while A's voice arrived: %d pings, longest answer %.1f ms, median %.1f ms"
+        % (figures["pings"], figures["max_ms"], figures["median_ms"]))
+    check(figures["max_ms"] < 1000,
+          "host c: with a hung sound server the window did not answer for %.0f ms" % figures["max_ms"])
+    c.alive()
+    feeder.wait(timeout=30)
+    c.screenshot("server-hung-1")
+    close_boxes(c, texts, 20)
     c.click("Kavelo", "Silent")
     c.wait_caption("Silent")
     for host in (a, b, c):
         host.alive()
-    log("after the box C's main window answers and 'Silent' ends the call")
+    log("after the hung server answers again C's main window answers and 'Silent' ends the call")
     end_all_by_signal((a, b, c))
 
 

@@ -10,6 +10,8 @@ Reads one JSON request per line on stdin and answers one JSON line on stdout:
     {"op": "text", "window": W, "name": N}             -> the text field's text
     {"op": "state", "window": W, "name": N}            -> enabled/checked/showing
     {"op": "names", "window": W}                       -> names of every control in W
+    {"op": "boxes"}                                    -> names in every dialog and alert up
+    {"op": "answer_boxes", "name": N}                  -> presses N in every box up, newest first
 Answers are {"ok": true, ...} or {"ok": false, "error": "..."}.
 A window is found among the program's visible top-level windows by accessible
 name; W may also be "*", meaning any visible window.
@@ -91,6 +93,22 @@ def handle(request):
     op = request["op"]
     if op == "windows":
         return {"windows": [{"name": w.name, "role": w.getRoleName()} for w in visible_windows()]}
+    if op == "boxes":
+        # What every dialog and alert up says, whatever its title.
+        return {"boxes": [[n.name for n in descendants(w) if n.name] for w in visible_windows()
+                          if w.getRoleName() in ("dialog", "alert")]}
+    if op == "answer_boxes":
+        # A box opened while another one shows is on top of it, and the one
+        # underneath cannot close before it: every box is answered, the
+        # newest first, as a person answers the one in front.
+        pressed = 0
+        for w in reversed([w for w in visible_windows() if w.getRoleName() in ("dialog", "alert")]):
+            for node in descendants(w):
+                if node.name == request["name"]:
+                    node.queryAction().doAction(0)
+                    pressed += 1
+                    break
+        return {"pressed": pressed}
     if op == "names":
         w = window(request["window"])
         return {"names": [n.name for n in descendants(w) if n.name]}

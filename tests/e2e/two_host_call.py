@@ -220,6 +220,24 @@ class Host:
     def pulse(self, *args, **kwargs):
         return subprocess.Popen(list(args), env=self.env, **kwargs)
 
+    def start_sound_server(self):
+        """Starts the host's sound server again (after it was killed), as namespaced_hosts.sh started it."""
+        started = subprocess.run(
+            self.ns_command("env", "HOME=" + self.vars["HOME"], "XDG_RUNTIME_DIR=" + self.vars["XDG_RUNTIME_DIR"],
+                            "pulseaudio", "-D", "-n", "--exit-idle-time=-1",
+                            "--log-target=file:" + os.path.join(self.dir, "pulse-restarted.log"),
+                            "-F", os.path.join(self.dir, "test.pa")),
+            capture_output=True, text=True, timeout=30)
+        check(started.returncode == 0, "host %s: the sound server did not start again: %s" % (self.name, started.stderr))
+        self.wait("the sound server to answer",
+                  lambda: subprocess.run(["pactl", "info"], env=self.env, capture_output=True).returncode == 0, 10)
+
+    def playback_streams(self):
+        """The media names of the playback streams on the host's sound server."""
+        listed = subprocess.run(["pactl", "list", "sink-inputs"], env=self.env, capture_output=True, text=True)
+        return [line.split("=", 1)[1].strip().strip('"') for line in listed.stdout.splitlines()
+                if line.strip().startswith("media.name = ")]
+
     def sound_server_pid(self):
         """The host's PulseAudio server, from the pid file it writes in the host's runtime folder."""
         with open(os.path.join(self.vars["XDG_RUNTIME_DIR"], "pulse", "pid")) as f:

@@ -15,7 +15,7 @@ add_test(NAME e2e_sound_server_faults
           $<TARGET_FILE:kavelo> ${CMAKE_BINARY_DIR}/Phone.wav ${CMAKE_BINARY_DIR}/faults-output/sound-server)
 set_tests_properties(e2e_sound_server_faults PROPERTIES
   LABELS e2e
-  TIMEOUT 240
+  TIMEOUT 360
   RUN_SERIAL TRUE)
 
 # Closing from a real tray (openbox and trayer) when app.txt cannot be written:
