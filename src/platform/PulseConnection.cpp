@@ -2,10 +2,12 @@
 
 #include <pulse/context.h>
 #include <pulse/error.h>
+#include <pulse/proplist.h>
 #include <pulse/rtclock.h>
 #include <pulse/thread-mainloop.h>
 
 #include <atomic>
+#include <memory>
 
 namespace kavelo {
 namespace {
@@ -30,7 +32,15 @@ MMRESULT PulseConnection::start(std::unique_ptr<PulseConnection>& connection, co
     pulse->loop_ = pa_threaded_mainloop_new();
     if (pulse->loop_ == nullptr)
         return MMSYSERR_NOMEM;
-    pulse->context_ = pa_context_new(pa_threaded_mainloop_get_api(pulse->loop_), "Kavelo");
+    // Who is playing, as the desktop's sound settings show and remember it.
+    std::unique_ptr<pa_proplist, decltype(&pa_proplist_free)> properties(pa_proplist_new(), pa_proplist_free);
+    if (!properties)
+        return MMSYSERR_NOMEM;
+    pa_proplist_sets(properties.get(), PA_PROP_APPLICATION_NAME, "Kavelo");
+    pa_proplist_sets(properties.get(), PA_PROP_APPLICATION_ID, "kavelo");
+    pa_proplist_sets(properties.get(), PA_PROP_APPLICATION_ICON_NAME, "kavelo");
+    pulse->context_ =
+        pa_context_new_with_proplist(pa_threaded_mainloop_get_api(pulse->loop_), "Kavelo", properties.get());
     if (pulse->context_ == nullptr)
         return MMSYSERR_NOMEM;
     pa_context_set_state_callback(pulse->context_, onContextState, pulse.get());

@@ -1,9 +1,12 @@
 #include "platform/PulseStream.h"
 
 #include <pulse/context.h>
+#include <pulse/proplist.h>
 #include <pulse/rtclock.h>
 #include <pulse/stream.h>
 #include <pulse/thread-mainloop.h>
+
+#include <memory>
 
 namespace kavelo {
 
@@ -61,9 +64,9 @@ MMRESULT PulseStream<Device>::close()
 }
 
 template <class Device>
-MMRESULT PulseStream<Device>::begin(const char* name, const pa_sample_spec& spec, const std::string& target)
+MMRESULT PulseStream<Device>::begin(StreamPurpose purpose, const pa_sample_spec& spec, const std::string& target)
 {
-    name_ = name;
+    purpose_ = purpose;
     spec_ = spec;
     target_ = target;
     pulse_->setStateHandler([this] { onConnectionState(); });
@@ -95,7 +98,12 @@ template <class Device>
 MMRESULT PulseStream<Device>::createStream()
 {
     pa_context* context = pulse_->context();
-    stream_ = pa_stream_new(context, name_.c_str(), &spec_, nullptr);
+    std::unique_ptr<pa_proplist, decltype(&pa_proplist_free)> properties(pa_proplist_new(), pa_proplist_free);
+    if (!properties)
+        return MMSYSERR_NOMEM;
+    pa_proplist_sets(properties.get(), PA_PROP_MEDIA_NAME, purpose_.name);
+    pa_proplist_sets(properties.get(), PA_PROP_MEDIA_ROLE, purpose_.role);
+    stream_ = pa_stream_new_with_proplist(context, purpose_.name, &spec_, nullptr, properties.get());
     if (stream_ == nullptr)
         return pa_context_errno(context) == PA_ERR_INVALID ? WAVERR_BADFORMAT : MMSYSERR_NOMEM;
     pa_stream_set_state_callback(stream_, onState, this);

@@ -39,12 +39,22 @@ public:
 protected:
     PulseStream(std::unique_ptr<PulseConnection> pulse, std::shared_ptr<NotificationTarget> notify);
 
-    // Opens a `Self` on `server` whose stream, called `name`, runs in `format`
+    // What the desktop is told a stream is for: the name its sound settings
+    // show and remember the stream's device and volume by, and its role
+    // ("phone" lets the server apply echo cancellation and duck music).
+    struct StreamPurpose {
+        const char* name;
+        const char* role;
+    };
+    static constexpr StreamPurpose kCall{"Kavelo call", "phone"};
+    static constexpr StreamPurpose kRing{"Kavelo ring", "event"};
+
+    // Opens a `Self` on `server` whose stream, for `purpose`, runs in `format`
     // (nothing: a format the device cannot take) on `target` (empty: the
     // server's default device). `Self` befriends this class for its constructor.
     template <class Self>
     static MMRESULT openDevice(std::unique_ptr<Device>& device, const std::optional<PulseStreamFormat>& format,
-                               const char* name, std::shared_ptr<NotificationTarget> notify,
+                               StreamPurpose purpose, std::shared_ptr<NotificationTarget> notify,
                                const std::string& server, const std::string& target);
 
     // A device is open before the server has answered: opening waits only a
@@ -95,7 +105,7 @@ private:
     // The rest of these run with the loop lock held. begin() starts the
     // stream's way to the server and waits at most kAnswerWait; its result is
     // the failure the server reported by then, or 0.
-    MMRESULT begin(const char* name, const pa_sample_spec& spec, const std::string& target);
+    MMRESULT begin(StreamPurpose purpose, const pa_sample_spec& spec, const std::string& target);
     void onConnectionState();
     MMRESULT createStream();
     void fail(MMRESULT result);
@@ -106,7 +116,7 @@ private:
 
     std::shared_ptr<NotificationTarget> notify_;
     const std::uintptr_t id_;
-    std::string name_;
+    StreamPurpose purpose_{};
     pa_sample_spec spec_{};
     std::string target_;
     pa_time_event* deadline_ = nullptr;
@@ -116,7 +126,7 @@ private:
 template <class Device>
 template <class Self>
 MMRESULT PulseStream<Device>::openDevice(std::unique_ptr<Device>& device,
-                                         const std::optional<PulseStreamFormat>& format, const char* name,
+                                         const std::optional<PulseStreamFormat>& format, StreamPurpose purpose,
                                          std::shared_ptr<NotificationTarget> notify, const std::string& server,
                                          const std::string& target)
 {
@@ -132,7 +142,7 @@ MMRESULT PulseStream<Device>::openDevice(std::unique_ptr<Device>& device,
         return result;
 
     PulseLock lock(*stream.pulse_);
-    if (const MMRESULT result = stream.begin(name, format->spec, target))
+    if (const MMRESULT result = stream.begin(purpose, format->spec, target))
         return result;
     device = std::move(self);
     return MMSYSERR_NOERROR;

@@ -22,7 +22,7 @@ MMRESULT PulseWaveIn::open(std::unique_ptr<WaveInDevice>& device, const WaveForm
                            std::shared_ptr<NotificationTarget> notify, const std::string& server,
                            const std::string& source)
 {
-    return openDevice<PulseWaveIn>(device, captureFormat(format), "Kavelo capture", std::move(notify), server,
+    return openDevice<PulseWaveIn>(device, captureFormat(format), kCall, std::move(notify), server,
                                    source);
 }
 

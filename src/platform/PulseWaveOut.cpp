@@ -37,7 +37,9 @@ MMRESULT PulseWaveOut::open(std::unique_ptr<WaveOutDevice>& device, const WaveFo
                             std::shared_ptr<NotificationTarget> notify, const std::string& server,
                             const std::string& sink)
 {
-    return openDevice<PulseWaveOut>(device, playbackFormat(format), "Kavelo playback", std::move(notify),
+    // Voice is a call's; plain PCM is the ring sound.
+    const std::optional<PulseStreamFormat> playback = playbackFormat(format);
+    return openDevice<PulseWaveOut>(device, playback, playback && playback->gsm ? kCall : kRing, std::move(notify),
                                     server, sink);
 }
 

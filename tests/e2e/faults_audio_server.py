@@ -142,7 +142,7 @@ def scenario(a, b, c, work, out):
     # 3. The server is back: A's next voice plays at C, with nothing done at C.
     c.start_sound_server()
     feeder = a.pulse("paplay", "-d", "micfeed", speech)
-    c.wait("C's playback on the new server", lambda: "Kavelo playback" in c.playback_streams(), 15)
+    c.wait("C's playback on the new server", lambda: "Kavelo call" in c.playback_streams(), 15)
     heard = SpeakerRecording(c, "server-back")
     time.sleep(2.5)
     level = rms(heard.stop())
