@@ -31,6 +31,7 @@ class ContactListWindow;
 class MissedCallsWindow;
 class RingAlertWindow;
 class MessagesWindow;
+class DesktopNotifier;
 class MediaPlayer;
 class UdpEndpoint;
 
@@ -83,6 +84,9 @@ public:
     void onAuthorClicked();
     // Whether the program lives in a tray (a minimised window is then hidden).
     bool hasTray() const;
+    // Whether the user may not see what Kavelo shows: its window is hidden or
+    // minimised, or another application is the active one.
+    bool outOfSight() const;
 
     // Every datagram that arrives on the receiving endpoint.
     void onDatagramReceived(Component* sender, int numberBytes, const QString& fromIP, int port);
@@ -119,6 +123,7 @@ public:
     QCheckBox* autostartCheck;
     QLabel* authorLabel;
     QSystemTrayIcon* trayIcon;
+    DesktopNotifier* notifier;
     QMenu* trayMenu;
     QAction* restoreAction;
     QAction* exitAction;

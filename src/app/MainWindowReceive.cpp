@@ -5,6 +5,7 @@
 #include "audio/AudioPlayback.h"
 #include "net/UdpEndpoint.h"
 #include "platform/CodePage.h"
+#include "platform/DesktopNotifier.h"
 #include "platform/Exception.h"
 #include "platform/Guarded.h"
 #include "platform/MediaPlayer.h"
@@ -15,6 +16,7 @@
 #include "windows/RingAlertWindow.h"
 #include "windows/MessagesWindow.h"
 
+#include <QLabel>
 #include <QLineEdit>
 #include <QTime>
 #include <QToolButton>
@@ -91,8 +93,11 @@ void MainWindow::ringFrom(const QString& fromIP)
         deferredReceiveError_ = e.Message();
     }
     const QString name = displayName(fromIP);
+    const bool unseen = outOfSight();
     restoreApplication();
     ringAlert_->ShowRing(name);
+    if (unseen)
+        notifier->notify(ringAlert_->headingLabel->text() + name, QString());
 }
 
 void MainWindow::stopFrom(const QString& fromIP)
@@ -108,9 +113,13 @@ void MainWindow::stopFrom(const QString& fromIP)
 
 void MainWindow::showTextLine(const QString& name, QByteArrayView datagram)
 {
+    const bool unseen = outOfSight();
     restoreApplication();
+    const QString line = receivedMessageText(fromAnsi(extractText(datagram)));
     messages_->ShowReceivedLine(name + QStringLiteral(" (") + longTimeText(QTime::currentTime()) +
-                                QStringLiteral("): ") + receivedMessageText(fromAnsi(extractText(datagram))));
+                                QStringLiteral("): ") + line);
+    if (unseen)
+        notifier->notify(name, line);
 }
 
 void MainWindow::playVoice(QByteArrayView datagram)

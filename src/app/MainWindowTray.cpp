@@ -5,6 +5,7 @@
 #include "app/ChatSettingsFile.h"
 #include "app/ProgramFolder.h"
 #include "platform/AutostartStore.h"
+#include "platform/DesktopNotifier.h"
 #include "platform/Exception.h"
 #include "platform/Guarded.h"
 #include "platform/MessageBox.h"
@@ -50,12 +51,22 @@ void MainWindow::createTray()
     if (QSystemTrayIcon::isSystemTrayAvailable())
         trayIcon->show();
 
+    // A ring or a line while Kavelo is out of sight is also told by the
+    // desktop; activating that bubble brings the window back.
+    notifier = new DesktopNotifier(this);
+    connect(notifier, &DesktopNotifier::activated, this, [this] { guarded([this] { onRestore(); }); });
+
     authorLabel->installEventFilter(this);
 }
 
 bool MainWindow::hasTray() const
 {
     return trayIcon != nullptr && trayIcon->isVisible() && QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+bool MainWindow::outOfSight() const
+{
+    return isHidden() || isMinimized() || QApplication::activeWindow() == nullptr;
 }
 
 void MainWindow::onTrayIconMessage(quint32 message, quintptr, qintptr lParam)
