@@ -122,8 +122,8 @@ public:
     QToolButton* silentButton;
     QCheckBox* autostartCheck;
     QLabel* authorLabel;
-    QSystemTrayIcon* trayIcon;
-    DesktopNotifier* notifier;
+    QSystemTrayIcon* trayIcon = nullptr;
+    DesktopNotifier* notifier = nullptr;
     QMenu* trayMenu;
     QAction* restoreAction;
     QAction* exitAction;

@@ -28,6 +28,18 @@
 
 namespace kavelo {
 
+namespace {
+
+// The tray icon's tooltip carries the status the caption shows.
+QString trayToolTip(const QString& caption)
+{
+    if (caption.startsWith(QStringLiteral("Kavelo")))
+        return QStringLiteral("Kavelo: PC-to-PC voice calls");
+    return QStringLiteral("Kavelo: ") + caption;
+}
+
+} // namespace
+
 void MainWindow::createTray()
 {
     const QIcon icon(QStringLiteral(":/icons/kavelo.png"));
@@ -41,7 +53,7 @@ void MainWindow::createTray()
     connect(exitAction, &QAction::triggered, this, [this] { guarded([this] { onExit(); }); });
 
     trayIcon = new QSystemTrayIcon(icon, this);
-    trayIcon->setToolTip(QStringLiteral("Kavelo: PC-to-PC voice calls"));
+    trayIcon->setToolTip(trayToolTip(windowTitle()));
     // The tray reports presses as the mouse codes the handler has always taken.
     connect(trayIcon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
         const qintptr code = reason == QSystemTrayIcon::Context ? kRightButtonDown : kLeftButtonDown;
@@ -114,6 +126,8 @@ void MainWindow::onApplicationRestored()
 void MainWindow::changeEvent(QEvent* event)
 {
     QWidget::changeEvent(event);
+    if (event->type() == QEvent::WindowTitleChange && trayIcon != nullptr)
+        trayIcon->setToolTip(trayToolTip(windowTitle()));
     if ((event->type() == QEvent::ActivationChange && isActiveWindow()) ||
         (event->type() == QEvent::WindowStateChange && !isMinimized() && isVisible()))
         restoring_ = false;

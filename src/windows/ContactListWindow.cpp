@@ -138,7 +138,8 @@ ContactListWindow::ContactListWindow(MainWindowLink& mainWindow, QWidget* parent
     connect(newButton, &QToolButton::clicked, this, [this] { guarded([this] { onNew(); }); });
 
     resize(252, 393);
-    centerOnScreen(*this);
+    openBesideOwner(*this);
+    closeOnEscape(*this);
 }
 
 QWidget* ContactListWindow::buildBottomPanel()

@@ -159,7 +159,8 @@ MessagesWindow::MessagesWindow(MessagesLink& mainWindow, QWidget* parent)
 
     setChatBackground(kSystemWindowColor);
     resize(kDesignSize);
-    centerOnScreen(*this);
+    openBesideOwner(*this);
+    closeOnEscape(*this);
 }
 
 void MessagesWindow::setChatBackground(ColorValue value)

@@ -24,7 +24,8 @@ MissedCallsWindow::MissedCallsWindow(QWidget* parent) : QWidget(parent, Qt::Wind
     layout->addWidget(missedCallsView);
 
     resize(326, 198);
-    centerOnScreen(*this);
+    openBesideOwner(*this);
+    closeOnEscape(*this);
 }
 
 bool MissedCallsWindow::AddMissedCall(const QString& displayName)

@@ -6,6 +6,7 @@
 #include "windows/WindowActivation.h"
 #include "windows/WindowPlacement.h"
 
+#include <QAccessibleWidget>
 #include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -28,9 +29,28 @@ QFont boldFont(const QFont& base, int pixelSize)
 
 } // namespace
 
-RingAlertWindow::RingAlertWindow(MainWindowLink& mainWindow, MissedCallsWindow& missedCalls, QWidget* parent)
-    : QWidget(parent, Qt::Tool), mainWindow_(mainWindow), missedCalls_(missedCalls)
+namespace {
+
+// Assistive technology takes the ring alert for what it is: an alert.
+QAccessibleInterface* ringAlertAccessible(const QString& className, QObject* object)
 {
+    if (className == QLatin1String("kavelo::RingAlertWindow") && object->isWidgetType())
+        return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::AlertMessage);
+    return nullptr;
+}
+
+} // namespace
+
+// The alert stays above Kavelo's other windows, the messages window included,
+// which a received line keeps on top: a ring is never hidden by our own windows.
+RingAlertWindow::RingAlertWindow(MainWindowLink& mainWindow, MissedCallsWindow& missedCalls, QWidget* parent)
+    : QWidget(parent, Qt::Tool | Qt::WindowStaysOnTopHint), mainWindow_(mainWindow), missedCalls_(missedCalls)
+{
+    static const bool installed = [] {
+        QAccessible::installFactory(ringAlertAccessible);
+        return true;
+    }();
+    (void)installed;
     setWindowTitle(QStringLiteral("RING"));
     setAccessibleName(windowTitle());
 
@@ -81,6 +101,9 @@ void RingAlertWindow::ShowRing(const QString& displayName)
         timeoutTimer->start();
     callerLabel->setText(displayName);
     callerLabel->setAccessibleName(displayName);
+    // A screen reader announces the ring: who is calling.
+    QAccessibleEvent announcement(this, QAccessible::Alert);
+    QAccessible::updateAccessibility(&announcement);
 }
 
 void RingAlertWindow::onOk()

@@ -4,6 +4,7 @@
 #include "windows/MissedCallsWindow.h"
 #include "windows/RingAlertWindow.h"
 
+#include <QAccessible>
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
@@ -95,13 +96,20 @@ TEST_F(RingAlert, LooksAsDesignedAndWaitsAHundredSeconds)
     EXPECT_EQ(alert.windowType(), Qt::Tool);
 }
 
-TEST_F(RingAlert, ShowRingShowsTheCallerAndStartsTheTimerNotTopmost)
+// The messages window stays on top once a line has come; a ring that comes
+// later must not open underneath it.
+TEST_F(RingAlert, ShowRingShowsTheCallerStartsTheTimerAndStaysAboveKavelosOtherWindows)
 {
     alert.ShowRing("Ann");
     EXPECT_TRUE(alert.isVisible());
     EXPECT_EQ(alert.callerLabel->text(), "Ann");
     EXPECT_TRUE(alert.timeoutTimer->isActive());
-    EXPECT_FALSE(alert.windowFlags() & Qt::WindowStaysOnTopHint);
+    EXPECT_TRUE(alert.windowFlags() & Qt::WindowStaysOnTopHint);
+    // Assistive technology is told it is an alert.
+    const QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(&alert);
+    ASSERT_NE(accessible, nullptr);
+    EXPECT_EQ(accessible->role(), QAccessible::AlertMessage);
+    EXPECT_EQ(accessible->text(QAccessible::Name), "RING");
 }
 
 TEST_F(RingAlert, ASecondRingRenamesTheCallerButDoesNotRestartThePeriod)
