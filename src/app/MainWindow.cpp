@@ -14,6 +14,7 @@
 #include "platform/Guarded.h"
 #include "platform/MediaPlayer.h"
 #include "platform/MessageBox.h"
+#include "windows/AccessibleAnnouncer.h"
 #include "windows/ContactListWindow.h"
 #include "windows/MissedCallsWindow.h"
 #include "windows/MessagesWindow.h"
@@ -118,8 +119,11 @@ void MainWindow::createComponents()
 
 void MainWindow::createControls()
 {
+    // The caption is the status: assistive technology reads it as the
+    // window's name, which follows every change of it (changeEvent).
     setWindowTitle(QStringLiteral("Kavelo 1.0b PC-PC call"));
-    setAccessibleName(QStringLiteral("Kavelo"));
+    setAccessibleName(windowTitle());
+    announcer = new AccessibleAnnouncer(*this);
     setFixedSize(kWidth, kHeight);
     setAutoFillBackground(true);
     QPalette black = palette();

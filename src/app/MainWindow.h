@@ -32,6 +32,7 @@ class MissedCallsWindow;
 class RingAlertWindow;
 class MessagesWindow;
 class DesktopNotifier;
+class AccessibleAnnouncer;
 class MediaPlayer;
 class UdpEndpoint;
 
@@ -124,6 +125,7 @@ public:
     QLabel* authorLabel;
     QSystemTrayIcon* trayIcon = nullptr;
     DesktopNotifier* notifier = nullptr;
+    AccessibleAnnouncer* announcer = nullptr;
     QMenu* trayMenu;
     QAction* restoreAction;
     QAction* exitAction;

@@ -10,6 +10,7 @@
 #include "platform/Guarded.h"
 #include "platform/MediaPlayer.h"
 #include "platform/MessageBox.h"
+#include "windows/AccessibleAnnouncer.h"
 #include "windows/ContactNameLookup.h"
 #include "windows/TimeStamp.h"
 #include "windows/MissedCallsWindow.h"
@@ -77,6 +78,9 @@ void MainWindow::receiveFromThirdParty(const QString& fromIP, QByteArrayView dat
         return;
     }
     setWindowTitle(name + QStringLiteral(" tries to connect"));
+    // The next captured buffer puts the call's caption back within a quarter
+    // second, too soon for a screen reader to read the name: told on its own.
+    announcer->announce(windowTitle());
     if (missedCallsWindow_->AddMissedCall(name))
         missedCalls_ = true;
 }
@@ -116,8 +120,9 @@ void MainWindow::showTextLine(const QString& name, QByteArrayView datagram)
     const bool unseen = outOfSight();
     restoreApplication();
     const QString line = receivedMessageText(fromAnsi(extractText(datagram)));
-    messages_->ShowReceivedLine(name + QStringLiteral(" (") + longTimeText(QTime::currentTime()) +
-                                QStringLiteral("): ") + line);
+    const QString shown = name + QStringLiteral(" (") + longTimeText(QTime::currentTime()) + QStringLiteral("): ") + line;
+    messages_->ShowReceivedLine(shown);
+    announcer->announce(shown);
     if (unseen)
         notifier->notify(name, line);
 }

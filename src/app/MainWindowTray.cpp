@@ -126,8 +126,11 @@ void MainWindow::onApplicationRestored()
 void MainWindow::changeEvent(QEvent* event)
 {
     QWidget::changeEvent(event);
-    if (event->type() == QEvent::WindowTitleChange && trayIcon != nullptr)
-        trayIcon->setToolTip(trayToolTip(windowTitle()));
+    if (event->type() == QEvent::WindowTitleChange) {
+        setAccessibleName(windowTitle());
+        if (trayIcon != nullptr)
+            trayIcon->setToolTip(trayToolTip(windowTitle()));
+    }
     if ((event->type() == QEvent::ActivationChange && isActiveWindow()) ||
         (event->type() == QEvent::WindowStateChange && !isMinimized() && isVisible()))
         restoring_ = false;

@@ -31,7 +31,8 @@ QFont boldFont(const QFont& base, int pixelSize)
 
 namespace {
 
-// Assistive technology takes the ring alert for what it is: an alert.
+// Assistive technology takes the ring alert for what it is: an alert, which a
+// screen reader reads out, caller and all, the moment it shows.
 QAccessibleInterface* ringAlertAccessible(const QString& className, QObject* object)
 {
     if (className == QLatin1String("kavelo::RingAlertWindow") && object->isWidgetType())
@@ -96,14 +97,13 @@ RingAlertWindow::RingAlertWindow(MainWindowLink& mainWindow, MissedCallsWindow& 
 
 void RingAlertWindow::ShowRing(const QString& displayName)
 {
+    // The caller is named before the alert comes up, which is when a screen
+    // reader reads it.
+    callerLabel->setText(displayName);
+    callerLabel->setAccessibleName(displayName);
     bringToFront(*this);
     if (!timeoutTimer->isActive())
         timeoutTimer->start();
-    callerLabel->setText(displayName);
-    callerLabel->setAccessibleName(displayName);
-    // A screen reader announces the ring: who is calling.
-    QAccessibleEvent announcement(this, QAccessible::Alert);
-    QAccessible::updateAccessibility(&announcement);
 }
 
 void RingAlertWindow::onOk()

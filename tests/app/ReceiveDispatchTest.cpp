@@ -1,9 +1,11 @@
 #include "MainWindowFixture.h"
 
 #include "audio/GsmConverter.h"
+#include "windows/AccessibleAnnouncer.h"
 #include "audio/AudioCapture.h"
 #include "audio/AudioPlayback.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -126,6 +128,37 @@ TEST_F(ReceiveDispatchTest, AThirdPartyDuringACallIsListedOnceAndShownAtSilent)
     missedCalls->hide();
     form->silentButton->click();
     EXPECT_FALSE(missedCalls->isVisible()) << "shown once per recorded call";
+}
+
+// A screen reader reads the caption as the window's name; what the caption
+// shows only until the next captured buffer, and a received line, come up as
+// a notification of their own, which keeps its text until the next one.
+TEST_F(ReceiveDispatchTest, AScreenReaderHearsTheStatusAThirdPartyAndAReceivedLine)
+{
+    const auto textOf = [](QObject* object) {
+        const QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(object);
+        return accessible != nullptr ? accessible->text(QAccessible::Name) : QStringLiteral("(none)");
+    };
+    EXPECT_EQ(textOf(form.get()), QStringLiteral("Kavelo 1.0b PC-PC call"));
+    speakTo127001();
+    ASSERT_TRUE(audio->fill(form->converter->InputBufferSize(), '\x40'));
+    ASSERT_TRUE(processEventsUntil([&] { return textOf(form.get()) == QStringLiteral("Speaking 1625 B/s"); }));
+
+    sendToWindow("ring", QStringLiteral("127.0.0.2"));
+    ASSERT_TRUE(processEventsUntil([this] { return missedRows() == 1; }));
+    ASSERT_TRUE(audio->fill(form->converter->InputBufferSize(), '\x40')); // the caption goes back at once
+    ASSERT_TRUE(processEventsUntil([&] { return textOf(form.get()) == QStringLiteral("Speaking 1625 B/s"); }));
+    const QAccessibleInterface* announcement = QAccessible::queryAccessibleInterface(form->announcer);
+    ASSERT_NE(announcement, nullptr);
+    EXPECT_EQ(announcement->role(), QAccessible::Notification);
+    EXPECT_EQ(textOf(form->announcer), QStringLiteral("Ann tries to connect"));
+    EXPECT_EQ(announcement->parent()->object(), form.get());
+
+    sendToWindow("|messhello|", QStringLiteral("127.0.0.2"));
+    ASSERT_TRUE(processEventsUntil([&] { return textOf(form->announcer).endsWith(QStringLiteral("): hello")); }));
+    EXPECT_TRUE(textOf(form->announcer).startsWith(QStringLiteral("Ann ("))) << "told with its sender";
+    form->silentButton->click();
+    EXPECT_EQ(textOf(form.get()), QStringLiteral("Silent"));
 }
 
 TEST_F(ReceiveDispatchTest, AStopWhileSpeakingEndsTheConversationWithAMessage)

@@ -14,7 +14,10 @@ Reads one JSON request per line on stdin and answers one JSON line on stdout:
     {"op": "answer_boxes", "name": N}                  -> presses N in every box up, newest first
 Answers are {"ok": true, ...} or {"ok": false, "error": "..."}.
 A window is found among the program's visible top-level windows by accessible
-name; W may also be "*", meaning any visible window.
+name; W may also be "*", meaning any visible window. The main window's name is
+its caption, the status, which changes with every step of a call: W "Kavelo"
+is the main window whatever its caption ("windows" lists it so, with the name
+a screen reader reads as "caption").
 """
 
 import json
@@ -49,12 +52,24 @@ def visible_windows():
     return found
 
 
+MAIN_WINDOW = "Kavelo"
+MAIN_WINDOW_CONTROL = "Remote IP:"
+
+
+def is_main_window(w):
+    return any(n.name == MAIN_WINDOW_CONTROL for n in descendants(w))
+
+
+def listed_name(w):
+    return MAIN_WINDOW if is_main_window(w) else w.name
+
+
 def window(name):
     candidates = visible_windows()
     for w in candidates:
-        if name == "*" or w.name == name:
+        if name == "*" or listed_name(w) == name:
             return w
-    raise LookupError("no visible window named %r (visible: %s)" % (name, [w.name for w in candidates]))
+    raise LookupError("no visible window named %r (visible: %s)" % (name, [listed_name(w) for w in candidates]))
 
 
 def descendants(node, depth=0):
@@ -92,7 +107,8 @@ def text_of(node):
 def handle(request):
     op = request["op"]
     if op == "windows":
-        return {"windows": [{"name": w.name, "role": w.getRoleName()} for w in visible_windows()]}
+        return {"windows": [{"name": listed_name(w), "caption": w.name, "role": w.getRoleName()}
+                            for w in visible_windows()]}
     if op == "boxes":
         # What every dialog and alert up says, whatever its title.
         return {"boxes": [[n.name for n in descendants(w) if n.name] for w in visible_windows()

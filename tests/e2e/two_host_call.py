@@ -188,6 +188,11 @@ class Host:
     def state(self, window, name):
         return self.must("state", window=window, name=name)
 
+    def main_window_name(self):
+        """The main window's name as assistive technology reads it."""
+        listed = self.must("windows")["windows"]
+        return next((w["caption"] for w in listed if w["name"] == "Kavelo"), None)
+
     # --- the X display ---------------------------------------------------------
     def find_main_window(self):
         def probe():
@@ -268,6 +273,46 @@ class CaptionWatch(threading.Thread):
         self.spy.wait(timeout=5)
         self.join(timeout=5)
         return self.seen
+
+
+class AccessibilityWatch(threading.Thread):
+    """Notes what a screen reader is told by a host's Kavelo while it runs: every
+    object that comes up and every name that changes, read as they happen
+    (atspi_events.py on the host's accessibility bus)."""
+
+    def __init__(self, host):
+        super().__init__(daemon=True)
+        self.host = host
+        self.told = []
+        self.spy = subprocess.Popen(host.ns_command(PYTHON, os.path.join(HERE, "atspi_events.py")), env=host.env,
+                                    stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        self.start()
+        host.wait("the accessibility watch to listen", lambda: self.told, 10)
+        # The program learns of a new listener over the bus before it sends to it.
+        time.sleep(0.5)
+
+    def run(self):
+        for line in self.spy.stdout:
+            try:
+                self.told.append(json.loads(line))
+            except ValueError:
+                pass
+
+    def shown(self, role):
+        """What came up with this role, as (name, item names), in order."""
+        return [(e.get("name"), e.get("items", [])) for e in self.told
+                if e.get("event", "").startswith("object:state-changed:showing") and e.get("role") == role]
+
+    def wait_shown(self, role, wanted, timeout=10.0):
+        """Waits until an object of `role` whose name holds `wanted` has come up."""
+        return self.host.wait("a %s %r told to assistive technology" % (role, wanted),
+                              lambda: next((n for n, _ in self.shown(role) if n and wanted in n), None), timeout, 0.05)
+
+    def stop(self):
+        self.spy.terminate()
+        self.spy.wait(timeout=5)
+        self.join(timeout=5)
+        return self.told
 
 
 class SpeakerRecording:
@@ -506,6 +551,7 @@ def scenario(a, b, c, out):
         check(host.caption() == MAIN_CAPTION, "host %s: caption %r at start" % (host.name, host.caption()))
         host.run("xdotool", "windowmove", host.main_window, "20", "20")
     log("three programs are up")
+    heard_by_b = AccessibilityWatch(b)
 
     # 1. A rings B; B's alert names A as B's contact list has it, and B's speaker rings.
     a.type_text("Kavelo", "Remote IP:", b.address)
@@ -519,6 +565,10 @@ def scenario(a, b, c, out):
     check(b.ask("state", window="RING", name="Recieving RING signal from ")["ok"],
           "host b: the ring alert has no 'Recieving RING signal from ' label: %r" % b.ask("names", window="RING"))
     b.wait("the ring alert naming Alice", lambda: b.ask("state", window="RING", name="Alice")["ok"], 5)
+    heard_by_b.wait_shown("alert", "RING")
+    alert_items = next(items for name, items in heard_by_b.shown("alert") if name == "RING")
+    check("Alice" in alert_items, "host b: the ring alert came up to assistive technology without the caller: %r"
+          % alert_items)
     check(b.text("Kavelo", "Remote IP:") == a.address,
           "host b: the address field shows %r, not the caller %s" % (b.text("Kavelo", "Remote IP:"), a.address))
     b.screenshot("1-ring-alert")
@@ -534,6 +584,8 @@ def scenario(a, b, c, out):
     b.click("Kavelo", "Speak")
     b.wait_caption("Speaking 1625 B/s")
     check(b.state("Kavelo", "Speak")["checked"], "host b: 'Speak' is not down while speaking")
+    b.wait("the main window's accessible name to follow the caption",
+           lambda: b.main_window_name() == "Speaking 1625 B/s", 5)
     heard_speech = SpeakerRecording(a, "speaker")
     time.sleep(1.0)
     sent_before, heard_before = b.udp_counters(), a.udp_counters()
@@ -595,6 +647,8 @@ def scenario(a, b, c, out):
     b.move_window("Messages", 330, 20)
     b_pane = b.wait_text("Messages", "Conversation", a_line)
     check("Alice (" in b_pane, "host b: A's line is not shown under A's contact name: %r" % b_pane)
+    told = heard_by_b.wait_shown("notification", a_line)
+    check(told.startswith("Alice ("), "host b: A's line was told to assistive technology without its sender: %r" % told)
     # B sends with the Enter key.
     b.type_text("Messages", "Text", b_line, enter=True)
     a_pane = a.wait_text("Messages", "Conversation", b_line)
@@ -616,6 +670,8 @@ def scenario(a, b, c, out):
     c.wait_caption("Sending ring")
     b.wait("the caption 'Carol tries to connect'", lambda: "Carol tries to connect" in watch.seen, 5, 0.02)
     b.wait("the caption back at speaking", lambda: watch.seen[-1] == "Speaking 1625 B/s", 5, 0.02)
+    # Too short a caption for a screen reader to read, so told on its own.
+    heard_by_b.wait_shown("notification", "Carol tries to connect")
     captions = watch.stop()
     time.sleep(0.5)
     third_party_level = rms(quiet.stop())
@@ -634,6 +690,11 @@ def scenario(a, b, c, out):
     b.wait("the stop notice", lambda: b.ask("state", window="*", name=stop_text)["ok"], 10)
     b.wait_caption("Silent")
     check(b.state("Kavelo", "Silent")["checked"], "host b: 'Silent' is not down after the stop signal")
+    check(b.main_window_name() == "Silent", "host b: the main window reads %r to assistive technology after 'Silent'"
+          % b.main_window_name())
+    told = heard_by_b.stop()
+    log("B told assistive technology: %r" % [(e.get("role"), e.get("name")) for e in told
+                                            if e.get("event", "").startswith("object:state-changed:showing")])
     check(not b.state("Kavelo", "Speak")["checked"], "host b: 'Speak' is still down after the stop signal")
     check(b.text("Kavelo", "Remote IP:") == "", "host b: the address field is not emptied by the stop signal")
     b.wait_window("Missed calls", 5)
