@@ -22,7 +22,7 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
-from two_host_call import PYTHON, Host, check, log, run_scenario  # noqa: E402
+from two_host_call import PYTHON, AccessibilityWatch, Host, check, log, run_scenario  # noqa: E402
 
 PORTS = (5551, 5552)
 QUIT = "Quit without saving"
@@ -157,7 +157,15 @@ def minimised_into_the_tray(a):
     """Started minimised, restored from the tray once (the settings are read), minimised back."""
     a.start("m")
     a.wait("the tray icon", a.tray_icon, 30)
+    # A screen reader is told of the tray menu and its items when it opens:
+    # the only way back into a program started minimised.
+    watch = AccessibilityWatch(a)
     a.tray_menu("Restore")
+    menus = watch.shown("popup menu")
+    watch.stop()
+    check(any(items == list(TRAY_MENU) for _, items in menus),
+          "host a: the tray menu was not told to assistive technology with its items %r (told: %r)"
+          % (TRAY_MENU, [(e.get("role"), e.get("name"), e.get("items")) for e in watch.told][-10:]))
     a.find_main_window()
     check(a.main_window_shown(), "host a: 'Restore' did not show the main window")
     a.run("xdotool", "windowminimize", "--sync", a.main_window)
