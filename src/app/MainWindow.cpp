@@ -15,6 +15,7 @@
 #include "platform/MediaPlayer.h"
 #include "platform/MessageBox.h"
 #include "windows/AccessibleAnnouncer.h"
+#include "windows/AccessibleRoles.h"
 #include "windows/ContactListWindow.h"
 #include "windows/MissedCallsWindow.h"
 #include "windows/MessagesWindow.h"
@@ -119,6 +120,7 @@ void MainWindow::createComponents()
 
 void MainWindow::createControls()
 {
+    useAccessibleRoles();
     // The caption is the status: assistive technology reads it as the
     // window's name, which follows every change of it (changeEvent).
     setWindowTitle(QStringLiteral("Kavelo 1.0b PC-PC call"));

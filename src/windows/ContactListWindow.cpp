@@ -2,6 +2,7 @@
 
 #include "platform/Guarded.h"
 #include "platform/MessageBox.h"
+#include "windows/AccessibleRoles.h"
 #include "windows/MainWindowLink.h"
 #include "windows/ReportView.h"
 #include "windows/WindowPlacement.h"
@@ -92,6 +93,7 @@ bool askWarningYesNo(QWidget* parent, const QString& question)
 ContactListWindow::ContactListWindow(MainWindowLink& mainWindow, QWidget* parent)
     : QWidget(parent, Qt::Window), mainWindow_(mainWindow), confirm_(askWarningYesNo)
 {
+    useAccessibleRoles();
     setWindowTitle(QStringLiteral("Contact list"));
     setAccessibleName(windowTitle());
 

@@ -2,6 +2,7 @@
 
 #include "platform/CodePage.h"
 #include "platform/Guarded.h"
+#include "windows/AccessibleRoles.h"
 #include "windows/ChatFont.h"
 #include "windows/ColorGrid.h"
 #include "windows/MessagesLink.h"
@@ -79,6 +80,7 @@ QString receivedMessageText(const QString& text)
 MessagesWindow::MessagesWindow(MessagesLink& mainWindow, QWidget* parent)
     : QWidget(parent, Qt::Window), mainWindow_(mainWindow)
 {
+    useAccessibleRoles();
     setWindowTitle(QStringLiteral("Messages"));
     setAccessibleName(windowTitle());
 

@@ -1,5 +1,6 @@
 #include "windows/MissedCallsWindow.h"
 
+#include "windows/AccessibleRoles.h"
 #include "windows/ReportView.h"
 #include "windows/TimeStamp.h"
 #include "windows/WindowPlacement.h"
@@ -12,6 +13,7 @@ namespace kavelo {
 
 MissedCallsWindow::MissedCallsWindow(QWidget* parent) : QWidget(parent, Qt::Window)
 {
+    useAccessibleRoles();
     setWindowTitle(QStringLiteral("Missed calls"));
     setAccessibleName(windowTitle());
 

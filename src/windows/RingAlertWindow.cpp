@@ -1,12 +1,12 @@
 #include "windows/RingAlertWindow.h"
 
 #include "platform/Guarded.h"
+#include "windows/AccessibleRoles.h"
 #include "windows/MainWindowLink.h"
 #include "windows/MissedCallsWindow.h"
 #include "windows/WindowActivation.h"
 #include "windows/WindowPlacement.h"
 
-#include <QAccessibleWidget>
 #include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -29,29 +29,12 @@ QFont boldFont(const QFont& base, int pixelSize)
 
 } // namespace
 
-namespace {
-
-// Assistive technology takes the ring alert for what it is: an alert, which a
-// screen reader reads out, caller and all, the moment it shows.
-QAccessibleInterface* ringAlertAccessible(const QString& className, QObject* object)
-{
-    if (className == QLatin1String("kavelo::RingAlertWindow") && object->isWidgetType())
-        return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::AlertMessage);
-    return nullptr;
-}
-
-} // namespace
-
 // The alert stays above Kavelo's other windows, the messages window included,
 // which a received line keeps on top: a ring is never hidden by our own windows.
 RingAlertWindow::RingAlertWindow(MainWindowLink& mainWindow, MissedCallsWindow& missedCalls, QWidget* parent)
     : QWidget(parent, Qt::Tool | Qt::WindowStaysOnTopHint), mainWindow_(mainWindow), missedCalls_(missedCalls)
 {
-    static const bool installed = [] {
-        QAccessible::installFactory(ringAlertAccessible);
-        return true;
-    }();
-    (void)installed;
+    useAccessibleRoles();
     setWindowTitle(QStringLiteral("RING"));
     setAccessibleName(windowTitle());
 

@@ -140,6 +140,7 @@ TEST_F(ReceiveDispatchTest, AScreenReaderHearsTheStatusAThirdPartyAndAReceivedLi
         return accessible != nullptr ? accessible->text(QAccessible::Name) : QStringLiteral("(none)");
     };
     EXPECT_EQ(textOf(form.get()), QStringLiteral("Kavelo 1.0b PC-PC call"));
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(form.get())->role(), QAccessible::Window);
     speakTo127001();
     ASSERT_TRUE(audio->fill(form->converter->InputBufferSize(), '\x40'));
     ASSERT_TRUE(processEventsUntil([&] { return textOf(form.get()) == QStringLiteral("Speaking 1625 B/s"); }));

@@ -693,6 +693,8 @@ def scenario(a, b, c, out):
     check(b.main_window_name() == "Silent", "host b: the main window reads %r to assistive technology after 'Silent'"
           % b.main_window_name())
     told = heard_by_b.stop()
+    check("Messages" in [name for name, _ in heard_by_b.shown("frame")],
+          "host b: the messages window did not come up to assistive technology as a window")
     log("B told assistive technology: %r" % [(e.get("role"), e.get("name")) for e in told
                                             if e.get("event", "").startswith("object:state-changed:showing")])
     check(not b.state("Kavelo", "Speak")["checked"], "host b: 'Speak' is still down after the stop signal")

@@ -5,6 +5,7 @@
 #include "windows/MessagesWindow.h"
 #include "windows/MissedCallsWindow.h"
 
+#include <QAccessible>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWidget>
@@ -56,7 +57,9 @@ TEST_F(SideWindowTest, WithoutRoomOnTheRightItOpensOnTheLeft)
     EXPECT_GE(missed.x(), area.left());
 }
 
-TEST_F(SideWindowTest, EscapeClosesEachSideWindow)
+// Each is a window to assistive technology, and Escape closes it whichever
+// control has the focus.
+TEST_F(SideWindowTest, EachSideWindowIsAWindowThatEscapeCloses)
 {
     const std::pair<const char*, std::function<std::unique_ptr<QWidget>()>> windows[] = {
         {"contact list", [&] { return std::make_unique<ContactListWindow>(main, &owner); }},
@@ -70,6 +73,9 @@ TEST_F(SideWindowTest, EscapeClosesEachSideWindow)
         window->show();
         window->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+        const QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(window.get());
+        ASSERT_NE(accessible, nullptr);
+        EXPECT_EQ(accessible->role(), QAccessible::Window);
         // As the keyboard delivers it: to the window, whichever control has the focus.
         QTest::keyClick(window->windowHandle(), Qt::Key_Escape);
         EXPECT_FALSE(window->isVisible());
