@@ -55,11 +55,14 @@ QIcon contactListGlyph()
     return QIcon(glyph);
 }
 
+// `caption` marks its mnemonic with '&' (Alt and the letter press the
+// button); the accessible name is the caption as it reads.
 QToolButton* makeButton(QToolButton* button, const QString& caption, const QString& hint)
 {
     button->setText(caption);
     button->setToolTip(hint);
-    button->setAccessibleName(caption.isEmpty() ? hint : caption);
+    const QString reads = QString(caption).remove(QLatin1Char('&'));
+    button->setAccessibleName(reads.isEmpty() ? hint : reads);
     button->setAutoRaise(true);
     button->setToolButtonStyle(Qt::ToolButtonTextOnly);
     return button;
@@ -136,7 +139,8 @@ void MainWindow::createControls()
     black.setColor(QPalette::Disabled, QPalette::WindowText, QColor(100, 100, 100));
     setPalette(black);
 
-    addressLabel = new QLabel(QStringLiteral("Remote IP:"), this);
+    // Alt+P goes to the address field, whatever has the focus.
+    addressLabel = new QLabel(QStringLiteral("Remote I&P:"), this);
     addressLabel->setStyleSheet(QStringLiteral("color: #00ff00;"));
     addressLabel->setGeometry(8, 11, 68, 20);
 
@@ -151,15 +155,15 @@ void MainWindow::createControls()
     contactListButton->setToolButtonStyle(Qt::ToolButtonIconOnly);
     contactListButton->setGeometry(250, 8, 26, 25);
 
-    sendRingButton = makeButton(new QToolButton(this), QStringLiteral("Send RING"), QStringLiteral("Ring him/her"));
+    sendRingButton = makeButton(new QToolButton(this), QStringLiteral("Send &RING"), QStringLiteral("Ring him/her"));
     sendRingButton->setGeometry(8, 40, 85, 25);
-    sendStopButton = makeButton(new QToolButton(this), QStringLiteral("Send STOP"), QStringLiteral("Stop conversation"));
+    sendStopButton = makeButton(new QToolButton(this), QStringLiteral("Send S&TOP"), QStringLiteral("Stop conversation"));
     sendStopButton->setGeometry(100, 40, 85, 25);
-    messagesButton = makeButton(new QToolButton(this), QStringLiteral("Messages"), QStringLiteral("Stop conversation"));
+    messagesButton = makeButton(new QToolButton(this), QStringLiteral("&Messages"), QStringLiteral("Stop conversation"));
     messagesButton->setGeometry(192, 40, 85, 25);
 
-    speakButton = makeButton(new GroupButton(this), QStringLiteral("Speak"), QString());
-    silentButton = makeButton(new GroupButton(this), QStringLiteral("Silent"), QString());
+    speakButton = makeButton(new GroupButton(this), QStringLiteral("&Speak"), QString());
+    silentButton = makeButton(new GroupButton(this), QStringLiteral("S&ilent"), QString());
     for (auto [button, colour, x] : {std::tuple{speakButton, "#00c000", 8}, std::tuple{silentButton, "#ff0000", 146}}) {
         button->setCheckable(true);
         button->setAutoRaise(false);

@@ -7,6 +7,7 @@
 #include "platform/AutostartStore.h"
 
 #include <QAccessible>
+#include <QTest>
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QRandomGenerator>
@@ -152,6 +153,34 @@ TEST_F(MainWindowTest, SendRingAndSendStopPutTheSignalsOnTheWire)
     EXPECT_TRUE(form->addressEdit->text().isEmpty());
     EXPECT_EQ(form->currentPeer(), QStringLiteral("127.0.0.1"));
     EXPECT_EQ(form->windowTitle(), QStringLiteral("Sending STOP"));
+}
+
+// A call from the keyboard alone: Alt and the underlined letter.
+TEST_F(MainWindowTest, ACallCanBeMadeFromTheKeyboardAlone)
+{
+    createForm();
+    form->show();
+    form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    const auto press = [this](Qt::Key letter) { QTest::keyClick(form->windowHandle(), letter, Qt::AltModifier); };
+
+    press(Qt::Key_P);
+    ASSERT_TRUE(processEventsUntil([this] { return form->addressEdit->hasFocus(); }));
+    QTest::keyClicks(form->addressEdit, QStringLiteral("127.0.0.1"));
+    press(Qt::Key_R);
+    ASSERT_TRUE(nextDatagram().data().startsWith("ring"));
+    press(Qt::Key_S);
+    ASSERT_TRUE(processEventsUntil([this] { return form->capture->Active(); }));
+    EXPECT_TRUE(form->speakButton->isChecked());
+    form->sendStopButton->setEnabled(true); // a received datagram would enable it
+    press(Qt::Key_T);
+    ASSERT_TRUE(nextDatagram().data().startsWith("stop"));
+    press(Qt::Key_I);
+    ASSERT_TRUE(processEventsUntil([this] { return !form->capture->Active(); }));
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("Silent"));
+    // The underline is no part of what the buttons say.
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(form->silentButton)->text(QAccessible::Name), QStringLiteral("Silent"));
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(form->sendStopButton)->text(QAccessible::Name), QStringLiteral("Send STOP"));
 }
 
 TEST_F(MainWindowTest, SendStopWhileSpeakingKeepsRecordingAndSending)
