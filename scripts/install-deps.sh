@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
 # Installs every Debian package that building, testing and running Kavelo needs.
+# With --tests also what only the test suite needs beside it: PipeWire, which
+# a desktop that runs PulseAudio should not get as a side effect of building.
 # Idempotent: when everything is present it only checks and returns.
 set -euo pipefail
 
@@ -25,6 +27,10 @@ PACKAGES=(
   # sound-server fault test: window-manager pings that time the event loop
   python3-xlib
 )
+if [ "${1:-}" = "--tests" ]; then
+  # device tests and the two-host call on PipeWire and its PulseAudio server, as today's desktops run them
+  PACKAGES+=(pipewire pipewire-pulse wireplumber)
+fi
 
 missing=()
 for p in "${PACKAGES[@]}"; do

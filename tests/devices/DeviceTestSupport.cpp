@@ -91,6 +91,42 @@ double PrivateNullSink::configuredLatencyUsec() const
 
 namespace {
 
+QByteArray outputOf(const QString& program, const QStringList& arguments)
+{
+    QProcess tool;
+    tool.start(program, arguments);
+    if (!tool.waitForFinished(10000) || tool.exitStatus() != QProcess::NormalExit || tool.exitCode() != 0)
+        return {};
+    return tool.readAllStandardOutput();
+}
+
+} // namespace
+
+bool soundServerIsPipeWire()
+{
+    static const bool pipeWire = outputOf(QStringLiteral("pactl"), {QStringLiteral("info")}).contains("on PipeWire");
+    return pipeWire;
+}
+
+double pipeWirePeriodAskedUsec(const QString& mediaName)
+{
+    const QJsonArray objects = QJsonDocument::fromJson(outputOf(QStringLiteral("pw-dump"), {})).array();
+    for (const QJsonValue& object : objects) {
+        const QJsonValue props = object[QStringLiteral("info")][QStringLiteral("props")];
+        if (props[QStringLiteral("media.name")].toString() != mediaName ||
+            props[QStringLiteral("media.class")].toString() != QStringLiteral("Stream/Output/Audio"))
+            continue;
+        // "samples/rate", as the PulseAudio server turned the stream's refill size into it.
+        const QStringList latency = props[QStringLiteral("node.latency")].toString().split(u'/');
+        if (latency.size() != 2 || latency[1].toDouble() <= 0)
+            return -1;
+        return latency[0].toDouble() / latency[1].toDouble() * 1e6;
+    }
+    return -1;
+}
+
+namespace {
+
 Speech makeSpeech()
 {
     static QTemporaryDir dir;

@@ -64,6 +64,15 @@ private:
     QString module_;
 };
 
+// Whether the sound server is PipeWire's PulseAudio server. PipeWire runs its
+// whole graph at one period (the quantum, the shortest any stream asks for)
+// and reports no sink latency, and its session manager sends a stream meant
+// for a device that does not exist to the default one.
+bool soundServerIsPipeWire();
+// On PipeWire: the period, in microseconds, that the playback stream named
+// `mediaName` asks the graph to run at; -1 when there is no such stream.
+double pipeWirePeriodAskedUsec(const QString& mediaName);
+
 // 8000 Hz unsigned 8-bit mono PCM, the format the program records in.
 WaveFormat pcm8kU8();
 // GSM 6.10 in 65-byte blocks of 320 samples, the format the program plays.

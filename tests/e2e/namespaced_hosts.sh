@@ -26,6 +26,11 @@ hosts_require() {
   for tool in ip Xvfb dbus-daemon pulseaudio pactl pacat paplay parecord espeak-ng sox import xdotool xprop; do
     command -v "$tool" >/dev/null 2>&1 || fail "missing tool '$tool' (scripts/install-deps.sh installs it)"
   done
+  if [ "${KAVELO_E2E_SOUND:-pulseaudio}" = pipewire ]; then
+    for tool in pipewire wireplumber pipewire-pulse; do
+      command -v "$tool" >/dev/null 2>&1 || fail "missing tool '$tool' (scripts/install-deps.sh --tests installs it)"
+    done
+  fi
   spi_launcher=""
   for candidate in /usr/libexec/at-spi-bus-launcher /usr/lib/at-spi2-core/at-spi-bus-launcher; do
     [ -x "$candidate" ] && spi_launcher=$candidate && break
@@ -98,6 +103,55 @@ hosts_cleanup() {
   exit "$rc"
 }
 
+# PipeWire as a host's sound server (KAVELO_E2E_SOUND=pipewire), as today's
+# desktops run it: PipeWire, its session manager on the host's session bus and
+# its PulseAudio server, with the same virtual speaker and microphone.
+hosts_start_pipewire() {
+  local h=$1 dir=$2 bus=$3 pulse=$4
+  local server_env=(HOME="$dir/home" XDG_RUNTIME_DIR="$dir/runtime" PIPEWIRE_RUNTIME_DIR="$dir/runtime"
+                    XDG_CONFIG_HOME="$dir/pipewire-config" XDG_STATE_HOME="$dir/pipewire-state"
+                    DBUS_SESSION_BUS_ADDRESS="$bus")
+  mkdir -p "$dir/pipewire-config" "$dir/pipewire-state"
+  in_ns "$h" "${server_env[@]}" pipewire >"$dir/pipewire.log" 2>&1 &
+  for _ in $(seq 50); do
+    [ -S "$dir/runtime/pipewire-0" ] && break
+    sleep 0.1
+  done
+  in_ns "$h" "${server_env[@]}" wireplumber >"$dir/wireplumber.log" 2>&1 &
+  in_ns "$h" "${server_env[@]}" pipewire-pulse >"$dir/pulse.log" 2>&1 &
+  for _ in $(seq 100); do
+    PULSE_SERVER=$pulse pactl info >/dev/null 2>&1 && break
+    sleep 0.1
+  done
+  PULSE_SERVER=$pulse pactl info 2>/dev/null | grep -q "on PipeWire" ||
+    fail "PipeWire's PulseAudio server of host $h does not answer"
+  PULSE_SERVER=$pulse pactl load-module module-null-sink sink_name=speaker >/dev/null
+  PULSE_SERVER=$pulse pactl load-module module-null-sink sink_name=micfeed >/dev/null
+  PULSE_SERVER=$pulse pactl load-module module-remap-source source_name=mic master=micfeed.monitor >/dev/null
+  for _ in $(seq 100); do
+    PULSE_SERVER=$pulse pactl set-default-sink speaker 2>/dev/null &&
+      PULSE_SERVER=$pulse pactl set-default-source mic 2>/dev/null &&
+      PULSE_SERVER=$pulse pactl info | grep -q "^Default Source: mic$" && break
+    sleep 0.1
+  done
+  PULSE_SERVER=$pulse pactl info | grep -q "^Default Sink: speaker$" ||
+    fail "PipeWire's session manager of host $h did not take the virtual speaker and microphone"
+  hosts_keep_sinks_awake "$h" "$pulse"
+}
+
+# An idle null sink renders in 2-second blocks: one quiet stream on each keeps it
+# awake, at the pace of a busy desktop's sound card. Without them (keepalive_ms=0)
+# each sink runs at the pace its clients (Kavelo among them) ask for.
+hosts_keep_sinks_awake() {
+  local h=$1 pulse=$2
+  if [ "${keepalive_ms:-20}" != 0 ]; then
+    for sink in speaker micfeed; do
+      in_ns "$h" PULSE_SERVER="$pulse" pacat --playback --device="$sink" --latency-msec="${keepalive_ms:-20}" \
+        --raw --format=s16le --rate=8000 --channels=1 </dev/zero >/dev/null 2>&1 &
+    done
+  fi
+}
+
 hosts_start_host() {
   local h=$1 address=$2
   local dir="$work/$h"
@@ -106,7 +160,9 @@ hosts_start_host() {
   local pulse="unix:$dir/runtime/pulse/native"
 
   # Sound server: a virtual speaker and a virtual microphone fed through "micfeed".
-  cat >"$dir/test.pa" <<PA
+  # PipeWire needs the session bus first and comes up after it, below.
+  if [ "${KAVELO_E2E_SOUND:-pulseaudio}" = pulseaudio ]; then
+    cat >"$dir/test.pa" <<PA
 load-module module-native-protocol-unix auth-anonymous=1 socket=$dir/runtime/pulse/native
 load-module module-null-sink sink_name=speaker
 load-module module-null-sink sink_name=micfeed
@@ -114,22 +170,15 @@ load-module module-remap-source source_name=mic master=micfeed.monitor
 set-default-sink speaker
 set-default-source mic
 PA
-  in_ns "$h" HOME="$dir/home" XDG_RUNTIME_DIR="$dir/runtime" \
-    pulseaudio -D -n --exit-idle-time=-1 --log-target=file:"$dir/pulse.log" -F "$dir/test.pa" \
-    2>"$dir/pulse-start.log" || fail "the PulseAudio server of host $h did not start"
-  for _ in $(seq 50); do
-    PULSE_SERVER=$pulse pactl info >/dev/null 2>&1 && break
-    sleep 0.1
-  done
-  PULSE_SERVER=$pulse pactl info >/dev/null 2>&1 || fail "the PulseAudio server of host $h does not answer"
-  # An idle null sink renders in 2-second blocks: one quiet stream on each keeps it
-  # awake, at the pace of a busy desktop's sound card. Without them each sink runs
-  # at the pace its clients (Kavelo among them) ask for.
-  if [ "${keepalive_ms:-20}" != 0 ]; then
-    for sink in speaker micfeed; do
-      in_ns "$h" PULSE_SERVER="$pulse" pacat --playback --device="$sink" --latency-msec="${keepalive_ms:-20}" \
-        --raw --format=s16le --rate=8000 --channels=1 </dev/zero >/dev/null 2>&1 &
+    in_ns "$h" HOME="$dir/home" XDG_RUNTIME_DIR="$dir/runtime" \
+      pulseaudio -D -n --exit-idle-time=-1 --log-target=file:"$dir/pulse.log" -F "$dir/test.pa" \
+      2>"$dir/pulse-start.log" || fail "the PulseAudio server of host $h did not start"
+    for _ in $(seq 50); do
+      PULSE_SERVER=$pulse pactl info >/dev/null 2>&1 && break
+      sleep 0.1
     done
+    PULSE_SERVER=$pulse pactl info >/dev/null 2>&1 || fail "the PulseAudio server of host $h does not answer"
+    hosts_keep_sinks_awake "$h" "$pulse"
   fi
 
   # X display; Xvfb picks a free display number and writes it once it accepts clients.
@@ -156,6 +205,9 @@ PA
   [ -S "$dir/runtime/bus" ] || fail "the D-Bus session bus of host $h did not start"
   in_ns "$h" HOME="$dir/home" XDG_RUNTIME_DIR="$dir/runtime" DISPLAY="$display" \
     DBUS_SESSION_BUS_ADDRESS="$bus" "$spi_launcher" --launch-immediately >"$dir/atspi.log" 2>&1 &
+  if [ "${KAVELO_E2E_SOUND:-pulseaudio}" = pipewire ]; then
+    hosts_start_pipewire "$h" "$dir" "$bus" "$pulse"
+  fi
 
   cp "$phone_wav" "$dir/program/Phone.wav"
   cat >"$dir/env" <<ENV

@@ -9,6 +9,17 @@ set_tests_properties(e2e_two_host_call PROPERTIES
   TIMEOUT 300
   RUN_SERIAL TRUE)
 
+# The same call with PipeWire and its PulseAudio server on every host, as
+# today's desktops run them.
+add_test(NAME e2e_two_host_call_pipewire
+  COMMAND ${CMAKE_SOURCE_DIR}/tests/e2e/run_two_host_call.sh
+          $<TARGET_FILE:kavelo> ${CMAKE_BINARY_DIR}/Phone.wav ${CMAKE_BINARY_DIR}/e2e-output/pipewire)
+set_tests_properties(e2e_two_host_call_pipewire PROPERTIES
+  ENVIRONMENT KAVELO_E2E_SOUND=pipewire
+  LABELS e2e
+  TIMEOUT 300
+  RUN_SERIAL TRUE)
+
 # A talking peer that sends a sound file as voice datagrams, with a given capture
 # buffer, jitter and loss; and what a Kavelo listening to it plays.
 add_executable(kavelo_voice_peer ${CMAKE_CURRENT_SOURCE_DIR}/e2e/voice_peer.cpp)

@@ -237,6 +237,10 @@ class Host:
         self.wait("the sound server to answer",
                   lambda: subprocess.run(["pactl", "info"], env=self.env, capture_output=True).returncode == 0, 10)
 
+    def sound_server_name(self):
+        info = subprocess.run(["pactl", "info"], env=self.env, capture_output=True, text=True).stdout
+        return next((line.split(":", 1)[1].strip() for line in info.splitlines() if line.startswith("Server Name:")), "")
+
     def playback_streams(self):
         """The media names of the playback streams on the host's sound server."""
         listed = subprocess.run(["pactl", "list", "sink-inputs"], env=self.env, capture_output=True, text=True)
@@ -550,7 +554,7 @@ def scenario(a, b, c, out):
         host.find_main_window()
         check(host.caption() == MAIN_CAPTION, "host %s: caption %r at start" % (host.name, host.caption()))
         host.run("xdotool", "windowmove", host.main_window, "20", "20")
-    log("three programs are up")
+    log("three programs are up, each with its sound server: %s" % a.sound_server_name())
     heard_by_b = AccessibilityWatch(b)
 
     # 1. A rings B; B's alert names A as B's contact list has it, and B's speaker rings.

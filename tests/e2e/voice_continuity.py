@@ -48,6 +48,13 @@ def listen(a, peer_ns, peer, out, label, options, seconds):
     return figures
 
 
+def what_was_up(a, label):
+    """What the listener's desktop and sound server showed when the sound fell short."""
+    shot = a.screenshot("failed-" + label.split(",")[0].replace(" ", "-"))
+    boxes = a.ask("boxes").get("boxes")
+    return "; boxes up: %r, playback streams: %r, screenshot %s" % (boxes, a.playback_streams(), shot)
+
+
 def scenario(a, peer_ns, peer, out, links):
     a.start()
     a.wait_window("Kavelo", 40)
@@ -57,10 +64,12 @@ def scenario(a, peer_ns, peer, out, links):
     for label, options, seconds, most in links:
         figures = listen(a, peer_ns, peer, out, label, options, seconds)
         results[label] = figures
-        check(figures["sounding_s"] >= seconds - 1,
-              "%s: A's speaker played only %.2f s of %d s" % (label, figures["sounding_s"], seconds))
-        check(figures["silence_share"] <= most, "%s: %.2f %% of what A's speaker played is silence (at most %.1f %%)"
-              % (label, 100 * figures["silence_share"], 100 * most))
+        whole = figures["sounding_s"] >= seconds - 1
+        continuous = figures["silence_share"] <= most
+        why = "" if whole and continuous else what_was_up(a, label)
+        check(whole, "%s: A's speaker played only %.2f s of %d s%s" % (label, figures["sounding_s"], seconds, why))
+        check(continuous, "%s: %.2f %% of what A's speaker played is silence (at most %.1f %%)%s"
+              % (label, 100 * figures["silence_share"], 100 * most, why))
         # The talker's pause ends the sound; the next talker starts afresh.
         time.sleep(1.5)
     with open(os.path.join(out, "voice-continuity.json"), "w") as f:
