@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs every Debian package that building, testing and running Kavelo needs.
-# With --tests also what only the test suite needs beside it: PipeWire, which
-# a desktop that runs PulseAudio should not get as a side effect of building.
+# With --tests also what only the test suite needs beside it: PipeWire (which
+# a desktop that runs PulseAudio should not get as a side effect of building)
+# and a Wayland compositor.
 # Idempotent: when everything is present it only checks and returns.
 set -euo pipefail
 
@@ -30,6 +31,8 @@ PACKAGES=(
 if [ "${1:-}" = "--tests" ]; then
   # device tests and the two-host call on PipeWire and its PulseAudio server, as today's desktops run them
   PACKAGES+=(pipewire pipewire-pulse wireplumber)
+  # the call with one side on Wayland: a headless compositor and Qt's Wayland platform
+  PACKAGES+=(weston qt6-wayland)
 fi
 
 missing=()

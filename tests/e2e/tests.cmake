@@ -20,6 +20,16 @@ set_tests_properties(e2e_two_host_call_pipewire PROPERTIES
   TIMEOUT 300
   RUN_SERIAL TRUE)
 
+# A call with one side on Wayland (a headless weston, Qt's Wayland platform):
+# start, ring, text and speak, that side worked through its accessibility bus.
+add_test(NAME e2e_wayland_call
+  COMMAND ${CMAKE_SOURCE_DIR}/tests/e2e/wayland_call.sh
+          $<TARGET_FILE:kavelo> ${CMAKE_BINARY_DIR}/Phone.wav ${CMAKE_BINARY_DIR}/e2e-output/wayland)
+set_tests_properties(e2e_wayland_call PROPERTIES
+  LABELS e2e
+  TIMEOUT 300
+  RUN_SERIAL TRUE)
+
 # A talking peer that sends a sound file as voice datagrams, with a given capture
 # buffer, jitter and loss; and what a Kavelo listening to it plays.
 add_executable(kavelo_voice_peer ${CMAKE_CURRENT_SOURCE_DIR}/e2e/voice_peer.cpp)
