@@ -7,7 +7,9 @@ bus (pressing buttons, setting text), as a Wayland compositor lets nobody else
 move the pointer or type into a window.
 1. B's main window comes up on Wayland, its name the caption.
 2. A rings B: B's ring alert comes up naming Alice, an alert to assistive
-   technology, and B's speaker rings.
+   technology, B's speaker rings, and since Kavelo may not raise or activate
+   its windows on Wayland, a desktop notification names the caller too (a
+   notification service of the test's own on B's session bus).
 3. A sends a line: B's messages window shows it under Alice's name.
 4. B presses "Speak": B's caption is "Speaking 1625 B/s", and a vowel fed into
    B's microphone plays at A's speaker without gaps.
@@ -15,17 +17,51 @@ move the pointer or type into a window.
 """
 
 import argparse
+import json
 import os
 import subprocess
 import sys
+import threading
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
-from two_host_call import (MAX_SILENCE_SHARE, AccessibilityWatch, Host, SpeakerRecording, check,  # noqa: E402
+from two_host_call import (MAX_SILENCE_SHARE, PYTHON, AccessibilityWatch, Host, SpeakerRecording, check,  # noqa: E402
                            end_all_by_signal, log, rms, run_scenario, silence_share, steady_voice, write_samples)
 
 SOCKET = "wayland-kavelo"
+
+
+class NotificationWatch(threading.Thread):
+    """A notification service of the test's own on a host's session bus, noting
+    every notification asked for (notification_service.py)."""
+
+    def __init__(self, host):
+        super().__init__(daemon=True)
+        self.host = host
+        self.lines = []
+        self.service = subprocess.Popen(host.ns_command(PYTHON, os.path.join(HERE, "notification_service.py")),
+                                        env=host.env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        self.start()
+        host.wait("the notification service", lambda: self.lines, 10)
+        check(self.lines[0].get("ready"), "host %s: the notification service did not start: %r"
+              % (host.name, self.lines[0]))
+
+    def run(self):
+        for line in self.service.stdout:
+            try:
+                self.lines.append(json.loads(line))
+            except ValueError:
+                pass
+
+    def wait_for(self, summary, timeout=10.0):
+        return self.host.wait("a notification %r" % summary,
+                              lambda: next((n for n in self.lines if summary in n.get("summary", "")), None), timeout)
+
+    def stop(self):
+        self.service.terminate()
+        self.service.wait(timeout=5)
+        self.join(timeout=5)
 
 
 class WaylandHost(Host):
@@ -63,6 +99,7 @@ class WaylandHost(Host):
 
 def scenario(a, b, out):
     b.start_compositor()
+    told_by_b = NotificationWatch(b)
     for host in (a, b):
         host.start()
     for host in (a, b):
@@ -88,6 +125,10 @@ def scenario(a, b, out):
     check(ring_level > 300, "host b: no ring sound on B's speaker (RMS %.0f)" % ring_level)
     log("B's ring alert names Alice and is an alert to assistive technology; B's speaker rings at RMS %.0f"
         % ring_level)
+    # No program may raise or activate its own window on Wayland, nor keep one
+    # on top: a ring is also told by a desktop notification.
+    notice = told_by_b.wait_for("Alice")
+    log("B's ring was also told by a desktop notification: %r" % notice.get("summary"))
     b.press("RING", "OK")
     b.wait_gone("RING")
 
@@ -121,6 +162,8 @@ def scenario(a, b, out):
     b.press("Kavelo", "Silent")
     b.wait("B's caption 'Silent'", lambda: b.main_window_name() == "Silent", 10)
     heard_by_b.stop()
+    told_by_b.stop()
+    log("B's desktop notifications: %r" % [(n.get("summary"), n.get("body")) for n in told_by_b.lines[1:]])
 
     end_all_by_signal((a, b))
 
