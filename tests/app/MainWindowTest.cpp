@@ -7,6 +7,7 @@
 #include "platform/AutostartStore.h"
 
 #include <QAccessible>
+#include <QApplication>
 #include <QTest>
 #include <QCheckBox>
 #include <QLineEdit>
@@ -178,6 +179,16 @@ TEST_F(MainWindowTest, ACallCanBeMadeFromTheKeyboardAlone)
     press(Qt::Key_I);
     ASSERT_TRUE(processEventsUntil([this] { return !form->capture->Active(); }));
     EXPECT_EQ(form->windowTitle(), QStringLiteral("Silent"));
+    // Tab runs through the controls as they read, left to right, top to bottom,
+    // passing over the disabled "Send STOP"; Speak and Silent, one group, take one stop.
+    form->addressEdit->setFocus();
+    QStringList order;
+    for (int i = 0; i < 8 && (order.isEmpty() || QApplication::focusWidget() != form->addressEdit); ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        order.append(QApplication::focusWidget()->accessibleName());
+    }
+    EXPECT_EQ(order.join(u'|').toStdString(),
+              "Contact list|Send RING|Messages|Speak|Start Kavelo every time I start Windows|Remote IP:");
     // The underline is no part of what the buttons say.
     EXPECT_EQ(QAccessible::queryAccessibleInterface(form->silentButton)->text(QAccessible::Name), QStringLiteral("Silent"));
     EXPECT_EQ(QAccessible::queryAccessibleInterface(form->sendStopButton)->text(QAccessible::Name), QStringLiteral("Send STOP"));
