@@ -126,7 +126,7 @@ void MainWindow::createControls()
     useAccessibleRoles();
     // The caption is the status: assistive technology reads it as the
     // window's name, which follows every change of it (changeEvent).
-    setWindowTitle(QStringLiteral("Kavelo 1.0b PC-PC call"));
+    setWindowTitle(QString::fromUtf16(kStartCaption));
     setAccessibleName(windowTitle());
     announcer = new AccessibleAnnouncer(*this);
     setFixedSize(kWidth, kHeight);

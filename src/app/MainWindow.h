@@ -63,6 +63,8 @@ public:
     void sendMessage(const DatagramBuffer& datagram) override;
 
     // Tray, start and end of the program.
+    // The caption at start, before any call: the program's name and version.
+    static constexpr char16_t kStartCaption[] = u"Kavelo 1.0b PC-PC call";
     static constexpr quint32 kTrayCallbackMessage = 1024;
     static constexpr qintptr kLeftButtonDown = 0x201;
     static constexpr qintptr kRightButtonDown = 0x204;

@@ -33,7 +33,7 @@ namespace {
 // The tray icon's tooltip carries the status the caption shows.
 QString trayToolTip(const QString& caption)
 {
-    if (caption.startsWith(QStringLiteral("Kavelo")))
+    if (caption == QString::fromUtf16(MainWindow::kStartCaption))
         return QStringLiteral("Kavelo: PC-to-PC voice calls");
     return QStringLiteral("Kavelo: ") + caption;
 }
@@ -238,8 +238,8 @@ MainWindow::UnsavedCloseAnswer MainWindow::askInErrorBox(QWidget* window, const 
 
 void MainWindow::onAuthorClicked()
 {
-    showMessage(QStringLiteral("Kavelo 1.0b PC-PC call\n\n"
-                               "Serverless voice calls and chat between two computers.\n"
+    showMessage(QString::fromUtf16(kStartCaption) +
+                QStringLiteral("\n\nServerless voice calls and chat between two computers.\n"
                                "Written by the Kavelo team."));
 }
 

@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTextDocument>
+#include <QSystemTrayIcon>
 #include <QTextEdit>
 #include <QTimer>
 #include <QToolButton>
@@ -140,6 +141,7 @@ TEST_F(ReceiveDispatchTest, AScreenReaderHearsTheStatusAThirdPartyAndAReceivedLi
         return accessible != nullptr ? accessible->text(QAccessible::Name) : QStringLiteral("(none)");
     };
     EXPECT_EQ(textOf(form.get()), QStringLiteral("Kavelo 1.0b PC-PC call"));
+    EXPECT_EQ(form->trayIcon->toolTip(), QStringLiteral("Kavelo: PC-to-PC voice calls"));
     EXPECT_EQ(QAccessible::queryAccessibleInterface(form.get())->role(), QAccessible::Window);
     speakTo127001();
     ASSERT_TRUE(audio->fill(form->converter->InputBufferSize(), '\x40'));
@@ -160,6 +162,8 @@ TEST_F(ReceiveDispatchTest, AScreenReaderHearsTheStatusAThirdPartyAndAReceivedLi
     EXPECT_TRUE(textOf(form->announcer).startsWith(QStringLiteral("Ann ("))) << "told with its sender";
     form->silentButton->click();
     EXPECT_EQ(textOf(form.get()), QStringLiteral("Silent"));
+    // The tray icon's tooltip says the same.
+    EXPECT_EQ(form->trayIcon->toolTip(), QStringLiteral("Kavelo: Silent"));
 }
 
 TEST_F(ReceiveDispatchTest, AStopWhileSpeakingEndsTheConversationWithAMessage)
