@@ -82,6 +82,12 @@ class WaylandHost(Host):
         self.wait("the Wayland compositor", lambda: os.path.exists(os.path.join(runtime, SOCKET)), 20)
         self.env = dict(self.env, WAYLAND_DISPLAY=SOCKET, QT_QPA_PLATFORM="wayland")
         del self.env["DISPLAY"]
+        # The Wayland client library and Qt's Wayland plugin keep a few hundred
+        # bytes to the end that LeakSanitizer cannot put a name to (the plugin
+        # is unloaded before it reports). Kavelo's own code is checked for leaks
+        # by every X11 program of the whole-program tests, host A here included.
+        asan = [o for o in self.env.get("ASAN_OPTIONS", "").split(":") if o and not o.startswith("detect_leaks")]
+        self.env["ASAN_OPTIONS"] = ":".join(asan + ["detect_leaks=0"])
 
     def screenshot(self, label):
         path = os.path.join(self.out, "%s-%s.png" % (self.name, label))
