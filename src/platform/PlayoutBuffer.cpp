@@ -24,6 +24,9 @@ constexpr double kRestartAfterMs = 1000;
 constexpr std::size_t kArrivalWindow = 33;
 constexpr std::size_t kLatenessWindow = 40;
 constexpr double kNominalPeriodMs = 240;
+// Kept above the latest arrivals (the 95th percentile of lateness): room for a
+// datagram a little later than any seen lately.
+constexpr double kJitterMarginMs = 10;
 
 std::int16_t clampSample(double value)
 {
@@ -203,7 +206,8 @@ void PlayoutBuffer::updateTiming(double arrivalMs)
     std::vector<double> sorted(latenessMs_.begin(), latenessMs_.end());
     const auto rank = static_cast<std::ptrdiff_t>(std::ceil(0.95 * static_cast<double>(sorted.size())) - 1);
     std::nth_element(sorted.begin(), sorted.begin() + rank, sorted.end());
-    const double wanted = std::clamp(sorted[static_cast<std::size_t>(rank)] + 20, kMinTargetMs, kMaxTargetMs);
+    const double latest = sorted[static_cast<std::size_t>(rank)];
+    const double wanted = std::clamp(latest + kJitterMarginMs, kMinTargetMs, kMaxTargetMs);
     // Up at once after a late datagram, down by at most 1 ms a second.
     const double elapsed = arrivalsMs_.size() > 1 ? arrivalMs - arrivalsMs_[arrivalsMs_.size() - 2] : 0.0;
     targetMs_ = wanted >= targetMs_ ? wanted : std::max(wanted, targetMs_ - elapsed / 1000);

@@ -31,7 +31,7 @@ public:
     static constexpr int kSamplesPerMs = kSampleRate / 1000;
     // Sound beyond this much waiting is dropped, oldest first.
     static constexpr int kMaxDepthSamples = 500 * kSamplesPerMs;
-    static constexpr double kMinTargetMs = 20;
+    static constexpr double kMinTargetMs = 10;
     static constexpr double kMaxTargetMs = 200;
 
     PlayoutBuffer();
