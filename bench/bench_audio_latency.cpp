@@ -14,8 +14,8 @@
 // Both include the path that feeds or listens (a playback or capture stream on
 // the same server). Medians over the trials are reported in ms.
 
-#include "platform/GsmCodec.h"
-#include "platform/PulseAudioBackend.h"
+#include "voice/GsmCodec.h"
+#include "platform/pulse/PulseAudioBackend.h"
 
 #include <benchmark/benchmark.h>
 

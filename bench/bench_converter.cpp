@@ -2,7 +2,7 @@
 // the same quarter-second buffers. The counter "audio_s_per_cpu_s" is seconds of
 // audio coded per CPU-second (1 = real time).
 #include "audio/GsmConverter.h"
-#include "platform/GsmCompressionManager.h"
+#include "platform/compression/GsmCompressionManager.h"
 
 #include <benchmark/benchmark.h>
 #include <gsm.h>

@@ -8,8 +8,8 @@
 //   BM_PlayoutFlood        100 s of sound arriving within a tenth of a second:
 //                          counter "sound_after_3s_s", seconds of sound heard
 //                          from 3 s after the flood on
-#include "platform/PlayoutBuffer.h"
-#include "support/PlayoutSimulation.h"
+#include "voice/PlayoutBuffer.h"
+#include "voice/PlayoutSimulation.h"
 
 #include <benchmark/benchmark.h>
 

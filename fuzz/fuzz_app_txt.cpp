@@ -1,10 +1,10 @@
 // app.txt: any file contents give two chat font records or "Read beyond end of
 // file"; whatever the records hold becomes fonts and colours that can be drawn,
 // and writing them back gives the file's interpreted bytes exactly.
-#include "app/ChatSettingsFile.h"
+#include "store/ChatSettingsFile.h"
 #include "platform/Exception.h"
-#include "windows/ChatFont.h"
-#include "windows/ColorValue.h"
+#include "store/ChatFont.h"
+#include "store/ColorValue.h"
 
 #include <QFile>
 #include <QFontInfo>

@@ -1,7 +1,7 @@
 // contacts.vip: the reader and the caller-name lookup over any file contents.
 #include "platform/Exception.h"
-#include "windows/ContactNameLookup.h"
-#include "windows/ContactsFile.h"
+#include "store/ContactNameLookup.h"
+#include "store/ContactsFile.h"
 
 #include <QBuffer>
 #include <QCoreApplication>

@@ -1,6 +1,6 @@
 // Playback of GSM 6.10: any bytes handed to the output device are decoded in
 // whole 65-byte blocks without reading or writing past anything.
-#include "platform/GsmCodec.h"
+#include "voice/GsmCodec.h"
 
 #include <array>
 #include <cstdint>

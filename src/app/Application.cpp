@@ -1,7 +1,7 @@
 #include "app/Application.h"
 
 #include "app/MainWindow.h"
-#include "platform/TerminationSignals.h"
+#include "desktop/TerminationSignals.h"
 #include "windows/ContactListWindow.h"
 #include "windows/MissedCallsWindow.h"
 #include "windows/RingAlertWindow.h"

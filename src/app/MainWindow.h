@@ -2,7 +2,7 @@
 
 #include "net/DatagramProtocol.h"
 #include "platform/Guarded.h"
-#include "windows/ChatFont.h"
+#include "store/ChatFont.h"
 #include "windows/MainWindowLink.h"
 #include "windows/MessagesLink.h"
 

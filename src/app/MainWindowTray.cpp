@@ -2,10 +2,10 @@
 // minimised start, chat settings in app.txt, autostart value, credits.
 #include "app/MainWindow.h"
 
-#include "app/ChatSettingsFile.h"
+#include "store/ChatSettingsFile.h"
 #include "app/ProgramFolder.h"
-#include "platform/AutostartStore.h"
-#include "platform/DesktopNotifier.h"
+#include "store/AutostartStore.h"
+#include "desktop/DesktopNotifier.h"
 #include "platform/Exception.h"
 #include "platform/Guarded.h"
 #include "platform/MessageBox.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/AcmStream.h"
+#include "platform/compression/AcmStream.h"
 #include "platform/Component.h"
 #include "platform/Exception.h"
 #include "platform/WaveFormat.h"

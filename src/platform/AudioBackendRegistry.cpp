@@ -1,5 +1,5 @@
 #include "platform/AudioDevice.h"
-#include "platform/PulseAudioBackend.h"
+#include "platform/pulse/PulseAudioBackend.h"
 
 namespace kavelo {
 namespace {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "windows/ColorValue.h"
+#include "store/ColorValue.h"
 
 #include <QWidget>
 

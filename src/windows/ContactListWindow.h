@@ -1,6 +1,6 @@
 #pragma once
 
-#include "windows/ContactsFile.h"
+#include "store/ContactsFile.h"
 
 #include <QWidget>
 #include <functional>

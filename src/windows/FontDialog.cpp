@@ -1,6 +1,6 @@
 #include "windows/FontDialog.h"
 
-#include "windows/ColorValue.h"
+#include "store/ColorValue.h"
 
 #include <QComboBox>
 #include <QDialog>

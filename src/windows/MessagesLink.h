@@ -1,7 +1,7 @@
 #pragma once
 
 #include "net/DatagramProtocol.h"
-#include "windows/ChatFont.h"
+#include "store/ChatFont.h"
 
 namespace kavelo {
 

@@ -3,7 +3,7 @@
 #include "platform/CodePage.h"
 #include "platform/Guarded.h"
 #include "windows/AccessibleRoles.h"
-#include "windows/ChatFont.h"
+#include "store/ChatFont.h"
 #include "windows/ColorGrid.h"
 #include "windows/MessagesLink.h"
 #include "windows/TimeStamp.h"

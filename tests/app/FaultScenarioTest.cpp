@@ -9,8 +9,8 @@
 #include "app/ProgramFolder.h"
 #include "audio/AudioCapture.h"
 #include "audio/AudioPlayback.h"
-#include "platform/AutostartStore.h"
-#include "platform/PulseAudioBackend.h"
+#include "store/AutostartStore.h"
+#include "platform/pulse/PulseAudioBackend.h"
 
 #include <QAction>
 #include <QLabel>

@@ -4,7 +4,7 @@
 #include "audio/GsmConverter.h"
 #include "audio/AudioCapture.h"
 #include "audio/AudioPlayback.h"
-#include "platform/AutostartStore.h"
+#include "store/AutostartStore.h"
 
 #include <QAccessible>
 #include <QApplication>

@@ -2,8 +2,8 @@
 // through GsmConverter exactly as a call sends it, and an independent decoder
 // (ffmpeg's native gsm_ms) must give the speech back.
 #include "audio/GsmConverter.h"
-#include "platform/GsmCodec.h"
-#include "platform/GsmCompressionManager.h"
+#include "voice/GsmCodec.h"
+#include "platform/compression/GsmCompressionManager.h"
 
 #include "GsmConverterFormats.h"
 

@@ -1,6 +1,6 @@
 // The GSM 06.10 compression streams the converter runs on.
-#include "platform/GsmCodec.h"
-#include "platform/GsmCompressionManager.h"
+#include "voice/GsmCodec.h"
+#include "platform/compression/GsmCompressionManager.h"
 
 #include "GsmConverterFormats.h"
 

@@ -1,5 +1,5 @@
 #include "audio/GsmConverter.h"
-#include "platform/GsmCompressionManager.h"
+#include "platform/compression/GsmCompressionManager.h"
 
 #include "GsmConverterFormats.h"
 

@@ -3,8 +3,8 @@
 
 #include "audio/AudioCapture.h"
 #include "audio/AudioPlayback.h"
-#include "platform/GsmCodec.h"
-#include "platform/PulseAudioBackend.h"
+#include "voice/GsmCodec.h"
+#include "platform/pulse/PulseAudioBackend.h"
 
 #include <algorithm>
 

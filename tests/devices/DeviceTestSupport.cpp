@@ -1,7 +1,7 @@
 #include "DeviceTestSupport.h"
 
-#include "platform/GsmCodec.h"
-#include "platform/PulseConnection.h"
+#include "voice/GsmCodec.h"
+#include "platform/pulse/PulseConnection.h"
 #include "support/TestSupport.h"
 
 #include <QCoreApplication>

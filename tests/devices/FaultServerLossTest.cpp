@@ -7,7 +7,7 @@
 
 #include "audio/AudioCapture.h"
 #include "audio/AudioPlayback.h"
-#include "platform/PulseAudioBackend.h"
+#include "platform/pulse/PulseAudioBackend.h"
 
 #include <QDir>
 #include <QFile>

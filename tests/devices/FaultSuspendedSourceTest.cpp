@@ -6,7 +6,7 @@
 #include "support/TestSupport.h"
 
 #include "audio/AudioCapture.h"
-#include "platform/PulseAudioBackend.h"
+#include "platform/pulse/PulseAudioBackend.h"
 
 #include <QElapsedTimer>
 

@@ -4,7 +4,7 @@
 #include "DeviceTestSupport.h"
 #include "support/TestSupport.h"
 
-#include "platform/PulseWaveIn.h"
+#include "platform/pulse/PulseWaveIn.h"
 
 #include <QElapsedTimer>
 

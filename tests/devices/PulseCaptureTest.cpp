@@ -1,7 +1,7 @@
 #include "DeviceTestSupport.h"
 #include "support/TestSupport.h"
 
-#include "platform/PulseAudioBackend.h"
+#include "platform/pulse/PulseAudioBackend.h"
 
 #include <algorithm>
 #include <cstdlib>

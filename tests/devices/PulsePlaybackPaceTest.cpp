@@ -5,8 +5,8 @@
 #include "DeviceTestSupport.h"
 #include "support/TestSupport.h"
 
-#include "platform/GsmCodec.h"
-#include "platform/PulseWaveOut.h"
+#include "voice/GsmCodec.h"
+#include "platform/pulse/PulseWaveOut.h"
 
 #include <algorithm>
 

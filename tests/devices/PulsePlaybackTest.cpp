@@ -1,8 +1,8 @@
 #include "DeviceTestSupport.h"
 #include "support/TestSupport.h"
 
-#include "platform/GsmCodec.h"
-#include "platform/PulseAudioBackend.h"
+#include "voice/GsmCodec.h"
+#include "platform/pulse/PulseAudioBackend.h"
 
 #include <algorithm>
 #include <array>

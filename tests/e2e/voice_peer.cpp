@@ -13,7 +13,7 @@
 // SOUND.raw is 8000 Hz signed 16-bit little-endian mono. Each datagram carries
 // the whole 65-byte GSM 06.10 blocks of one buffer, through one encoder state.
 // Prints one JSON line: datagrams sent and lost, first and last send times.
-#include "platform/GsmCodec.h"
+#include "voice/GsmCodec.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

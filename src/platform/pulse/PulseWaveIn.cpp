@@ -1,0 +1,175 @@
+#include "platform/pulse/PulseWaveIn.h"
+
+#include <pulse/stream.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace kavelo {
+namespace {
+
+// The source is asked to hand over what it records at least this often. Without
+// a request of our own a microphone nobody else records from runs at its longest
+// period (up to two seconds), and a call would go out in bursts of buffers.
+// A buffer is complete at most one piece after its last sound was recorded.
+// A call's 240 ms buffer is six such pieces, so buffers complete at an even
+// pace and the receiver's playout buffer can stay shallow.
+constexpr pa_usec_t kPieceUsec = 40'000;
+
+} // namespace
+
+MMRESULT PulseWaveIn::open(std::unique_ptr<WaveInDevice>& device, const WaveFormat& format,
+                           std::shared_ptr<NotificationTarget> notify, const std::string& server,
+                           const std::string& source)
+{
+    return openDevice<PulseWaveIn>(device, captureFormat(format), kCall, std::move(notify), server,
+                                   source);
+}
+
+PulseWaveIn::PulseWaveIn(std::unique_ptr<PulseConnection> pulse, std::shared_ptr<NotificationTarget> notify)
+    : PulseStream(std::move(pulse), std::move(notify))
+{
+}
+
+PulseWaveIn::~PulseWaveIn()
+{
+    close();
+}
+
+MMRESULT PulseWaveIn::setUp(const PulseStreamFormat& format)
+{
+    frameBytes_ = pa_frame_size(&format.spec);
+    silence_ = format.spec.format == PA_SAMPLE_U8 ? 0x80 : 0;
+    return MMSYSERR_NOERROR;
+}
+
+int PulseWaveIn::connectStream(const pa_sample_spec& spec, const char* source)
+{
+    pa_buffer_attr attr;
+    std::memset(&attr, 0xFF, sizeof attr); // every field the server's choice...
+    attr.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(kPieceUsec, &spec)); // ...but this one
+    // Corked until start(): nothing is recorded before the buffers are queued.
+    // A source the user has suspended would never deliver a byte: the open is
+    // refused instead, and a suspension later ends the stream (the device is
+    // lost). A source merely idle is woken by the server as the stream connects.
+    const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_FAIL_ON_SUSPEND
+                                                      | PA_STREAM_ADJUST_LATENCY);
+    return pa_stream_connect_record(stream_, source, &attr, flags);
+}
+
+MMRESULT PulseWaveIn::addBuffer(WaveHeader& header)
+{
+    if (!pulse_)
+        return MMSYSERR_INVALHANDLE;
+    PulseLock lock(*pulse_);
+    if (const MMRESULT refusal = refusalToQueue(header))
+        return refusal;
+    header.dwFlags = (header.dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
+    header.dwBytesRecorded = 0;
+    queue_.push_back(&header);
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT PulseWaveIn::start()
+{
+    if (!pulse_)
+        return MMSYSERR_INVALHANDLE;
+    PulseLock lock(*pulse_);
+    const Readiness readiness = this->readiness();
+    if (readiness == Readiness::Failed)
+        return MMSYSERR_BADDEVICEID;
+    if (recording_)
+        return MMSYSERR_NOERROR;
+    // A pending device starts recording once its stream is ready.
+    if (readiness == Readiness::Ready)
+        dropOperation(pa_stream_cork(stream_, 0, nullptr, nullptr));
+    recording_ = true;
+    return MMSYSERR_NOERROR;
+}
+
+void PulseWaveIn::onStreamReady()
+{
+    if (recording_)
+        dropOperation(pa_stream_cork(stream_, 0, nullptr, nullptr));
+}
+
+MMRESULT PulseWaveIn::reset()
+{
+    if (!pulse_)
+        return MMSYSERR_INVALHANDLE;
+    PulseLock lock(*pulse_);
+    // Nothing here waits for the server: the stop is only requested, and bytes
+    // that still arrive before it takes effect are dropped.
+    if (recording_ && usable()) {
+        dropOperation(pa_stream_cork(stream_, 1, nullptr, nullptr));
+        dropOperation(pa_stream_flush(stream_, nullptr, nullptr));
+    }
+    recording_ = false;
+    while (!queue_.empty())
+        returnFront();
+    return MMSYSERR_NOERROR;
+}
+
+void PulseWaveIn::onStreamLost()
+{
+    // The device is lost. Its buffers come back as done, so that the owner
+    // learns of the loss when it puts one back, instead of waiting for sound
+    // that never comes.
+    recording_ = false;
+    while (!queue_.empty())
+        returnFront();
+}
+
+void PulseWaveIn::releaseQueued()
+{
+    recording_ = false;
+    // Buffers still queued are the component's again; no message reports them.
+    for (WaveHeader* header : queue_)
+        header->dwFlags &= ~WHDR_INQUEUE;
+    queue_.clear();
+}
+
+void PulseWaveIn::takeRecorded()
+{
+    const void* data = nullptr;
+    std::size_t size = 0;
+    while (pa_stream_readable_size(stream_) > 0) {
+        if (pa_stream_peek(stream_, &data, &size) < 0 || size == 0)
+            return;
+        if (recording_)
+            record(static_cast<const std::uint8_t*>(data), size);
+        pa_stream_drop(stream_);
+    }
+}
+
+void PulseWaveIn::record(const std::uint8_t* bytes, std::size_t size)
+{
+    while (size > 0 && !queue_.empty()) {
+        WaveHeader& header = *queue_.front();
+        const std::size_t whole = header.dwBufferLength - header.dwBufferLength % frameBytes_;
+        const std::size_t room = whole - std::min<std::size_t>(header.dwBytesRecorded, whole);
+        const std::size_t count = std::min(room, size);
+        char* at = header.lpData + header.dwBytesRecorded;
+        // A hole in the recording (no bytes from the server) is kept as silence.
+        if (bytes != nullptr)
+            std::memcpy(at, bytes, count);
+        else
+            std::memset(at, silence_, count);
+        header.dwBytesRecorded += static_cast<std::uint32_t>(count);
+        size -= count;
+        if (bytes != nullptr)
+            bytes += count;
+        if (header.dwBytesRecorded >= whole)
+            returnFront();
+    }
+    // With no buffer queued the sound is lost, as on any wave device.
+}
+
+void PulseWaveIn::returnFront()
+{
+    WaveHeader* header = queue_.front();
+    queue_.pop_front();
+    giveBack(*header);
+}
+
+} // namespace kavelo

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "platform/pulse/PulseStream.h"
+
+#include <deque>
+#include <string>
+
+namespace kavelo {
+
+// A wave-input device on a PulseAudio source. The server converts to the
+// requested PCM format; the loop's thread copies the recorded bytes into the
+// queued headers in order and posts MM_WIM_DATA for each one it fills. The
+// source is asked for pieces of 40 ms, so a buffer comes back at most that
+// long after the sound that fills it has been recorded. A device
+// whose server goes away returns its buffers and refuses new ones (2).
+class PulseWaveIn final : public PulseStream<WaveInDevice> {
+public:
+    // `source` empty: the server's default source (device 0).
+    static MMRESULT open(std::unique_ptr<WaveInDevice>& device, const WaveFormat& format,
+                         std::shared_ptr<NotificationTarget> notify, const std::string& server,
+                         const std::string& source);
+    ~PulseWaveIn() override;
+
+    MMRESULT addBuffer(WaveHeader& header) override;
+    MMRESULT start() override;
+    MMRESULT reset() override;
+
+private:
+    friend class PulseStream<WaveInDevice>;
+    PulseWaveIn(std::unique_ptr<PulseConnection> pulse, std::shared_ptr<NotificationTarget> notify);
+
+    MMRESULT setUp(const PulseStreamFormat& format) override;
+    int connectStream(const pa_sample_spec& spec, const char* source) override;
+    void onStreamBytes() override { takeRecorded(); }
+    void onStreamReady() override;
+    void onStreamLost() override;
+    void releaseQueued() override;
+
+    // The rest of these run with the loop lock held.
+    void takeRecorded();
+    void record(const std::uint8_t* bytes, std::size_t size);
+    void returnFront();
+
+    std::size_t frameBytes_ = 1;
+    std::uint8_t silence_ = 0;
+    std::deque<WaveHeader*> queue_;
+    bool recording_ = false;
+};
+
+} // namespace kavelo

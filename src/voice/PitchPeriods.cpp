@@ -1,0 +1,87 @@
+#include "voice/PitchPeriods.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+namespace kavelo {
+namespace {
+
+// Appends `fadingOut` turning into `fadingIn` (both of the same length).
+void appendCrossfade(std::vector<std::int16_t>& out, std::span<const std::int16_t> fadingOut,
+                     std::span<const std::int16_t> fadingIn)
+{
+    const auto length = fadingOut.size();
+    for (std::size_t i = 0; i < length; ++i) {
+        const double weight = double(i + 1) / double(length + 1);
+        out.push_back(static_cast<std::int16_t>(std::lround(fadingOut[i] * (1 - weight) + fadingIn[i] * weight)));
+    }
+}
+
+} // namespace
+
+int findPitchPeriod(std::span<const std::int16_t> sound, int at)
+{
+    const int size = static_cast<int>(sound.size());
+    if (at < kMaxPitchPeriod || at + kMaxPitchPeriod > size)
+        return kMinPitchPeriod;
+    int best = kMinPitchPeriod;
+    double bestScore = -2;
+    for (int p = kMinPitchPeriod; p <= kMaxPitchPeriod; ++p) {
+        double cross = 0;
+        double before = 0;
+        double after = 0;
+        for (int i = 0; i < p; ++i) {
+            const double a = sound[static_cast<std::size_t>(at - p + i)];
+            const double b = sound[static_cast<std::size_t>(at + i)];
+            cross += a * b;
+            before += a * a;
+            after += b * b;
+        }
+        const double score = before > 0 && after > 0 ? cross / std::sqrt(before * after) : 0;
+        if (score > bestScore + 1e-9) {
+            bestScore = score;
+            best = p;
+        }
+    }
+    return best;
+}
+
+int stretchByPitchPeriods(std::vector<std::int16_t>& sound, int wanted)
+{
+    const std::span<const std::int16_t> in(sound);
+    const int size = static_cast<int>(in.size());
+    std::vector<std::int16_t> out;
+    out.reserve(in.size() + static_cast<std::size_t>(std::abs(wanted) + kMaxPitchPeriod));
+    int copied = 0;
+    int change = 0;
+    for (int at = kMaxPitchPeriod; at + kMaxPitchPeriod <= size;) {
+        const int remaining = wanted - change;
+        const int period = findPitchPeriod(in, at);
+        if (2 * std::abs(remaining) < period)
+            break;
+        const auto before = in.subspan(static_cast<std::size_t>(at - period), static_cast<std::size_t>(period));
+        const auto after = in.subspan(static_cast<std::size_t>(at), static_cast<std::size_t>(period));
+        if (remaining > 0) {
+            // ...x[at-p, at) x[at, at+p) becomes ...x[at-p, at) (x[at, at+p) into x[at-p, at)) x[at, at+p)...
+            out.insert(out.end(), in.begin() + copied, in.begin() + at);
+            appendCrossfade(out, after, before);
+            copied = at;
+            change += period;
+        } else {
+            if (at - period < copied)
+                break;
+            // ...x[at-p, at) x[at, at+p)... becomes ...(x[at-p, at) into x[at, at+p))...
+            out.insert(out.end(), in.begin() + copied, in.begin() + (at - period));
+            appendCrossfade(out, before, after);
+            copied = at + period;
+            change -= period;
+        }
+        at += period + kMaxPitchPeriod;
+    }
+    out.insert(out.end(), in.begin() + copied, in.end());
+    sound = std::move(out);
+    return change;
+}
+
+} // namespace kavelo
