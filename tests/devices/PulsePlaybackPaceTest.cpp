@@ -6,7 +6,7 @@
 #include "support/TestSupport.h"
 
 #include "voice/GsmCodec.h"
-#include "platform/pulse/PulseWaveOut.h"
+#include "platform/pulse/PulseAudioBackend.h"
 
 #include <algorithm>
 
@@ -27,7 +27,7 @@ TEST_F(PulsePlaybackPaceTest, ASpeakerNobodyElseUsesRunsAtAPeriodOfMillisecondsN
 
     MessageLog log;
     std::unique_ptr<WaveOutDevice> device;
-    ASSERT_EQ(PulseWaveOut::open(device, gsm610(), log.target(), {}, speaker.sink()), MMSYSERR_NOERROR);
+    ASSERT_EQ(makePulseAudioBackend({{}, {}, speaker.sink()})->openWaveOut(device, gsm610(), log.target()), MMSYSERR_NOERROR);
 
     // Two seconds of speech, written at once as a call's datagrams would be after a stall.
     const EncodedSpeech encoded = encodeSpeech();

@@ -1,7 +1,8 @@
 #include "platform/pulse/PulseAudioBackend.h"
 
 #include "platform/pulse/PulseWaveIn.h"
-#include "platform/pulse/PulseWaveOut.h"
+#include "platform/pulse/PulsePcmOutput.h"
+#include "platform/pulse/PulseVoiceOutput.h"
 
 namespace kavelo {
 namespace {
@@ -19,7 +20,14 @@ public:
     MMRESULT openWaveOut(std::unique_ptr<WaveOutDevice>& device, const WaveFormat& format,
                          std::shared_ptr<NotificationTarget> notify) override
     {
-        return PulseWaveOut::open(device, format, std::move(notify), endpoints_.server, endpoints_.sink);
+        // A call's voice comes as GSM 6.10 and goes through the playout; plain
+        // PCM (the ring sound) is played as it is written.
+        const std::optional<PulseStreamFormat> playback = playbackFormat(format);
+        if (!playback)
+            return WAVERR_BADFORMAT;
+        if (playback->gsm)
+            return PulseVoiceOutput::open(device, *playback, std::move(notify), endpoints_.server, endpoints_.sink);
+        return PulsePcmOutput::open(device, *playback, std::move(notify), endpoints_.server, endpoints_.sink);
     }
 
 private:
