@@ -20,6 +20,10 @@ void check(const QString& operation, MMRESULT code)
         throw Exception(resultMessage(operation, code, waveResultTexts()));
 }
 
+// How long the server may still play after the last piece was handed over: it
+// holds a fraction of a second ahead of the speaker.
+constexpr int kServerHoldsMs = 500;
+
 } // namespace
 
 MediaPlayer::MediaPlayer(QObject* owner, std::shared_ptr<AudioBackend> backend)
@@ -27,6 +31,12 @@ MediaPlayer::MediaPlayer(QObject* owner, std::shared_ptr<AudioBackend> backend)
       backend_(std::move(backend)),
       notifications_([this](const NotificationMessage& m) { handleMessage(m); })
 {
+    closeAfterSound_.setSingleShot(true);
+    closeAfterSound_.setInterval(kServerHoldsMs);
+    connect(&closeAfterSound_, &QTimer::timeout, this, [this] {
+        if (queued_ == 0)
+            Close();
+    });
 }
 
 MediaPlayer::~MediaPlayer()
@@ -87,6 +97,7 @@ void MediaPlayer::openDevice()
 
 void MediaPlayer::closeDevice()
 {
+    closeAfterSound_.stop();
     device_->reset();
     device_->close();
     device_.reset();
@@ -97,6 +108,7 @@ void MediaPlayer::Play()
 {
     if (!device_)
         throw Exception(QStringLiteral("Cannot play %1: the sound file is not open.").arg(FileName));
+    closeAfterSound_.stop();
     if (!chunks_.empty()) {
         // A fresh device: late "done" messages of the old pieces then carry an id
         // that is no longer ours and can never be taken for a new piece.
@@ -116,6 +128,8 @@ void MediaPlayer::Play()
         check(QStringLiteral("Cannot play %1:").arg(FileName), device_->write(queued));
         ++queued_;
     }
+    if (queued_ == 0)
+        closeAfterSound_.start();
 }
 
 void MediaPlayer::Close()
@@ -142,8 +156,10 @@ void MediaPlayer::handleMessage(const NotificationMessage& message)
         return;
     device_->unprepareHeader(**it);
     queued_ = std::max(queued_ - 1, 0);
-    if (queued_ == 0)
+    if (queued_ == 0) {
         releaseChunks();
+        closeAfterSound_.start();
+    }
 }
 
 } // namespace kavelo

@@ -5,6 +5,7 @@
 
 #include <QDateTime>
 #include <QObject>
+#include <QTimer>
 #include <QString>
 #include <memory>
 #include <optional>
@@ -13,7 +14,9 @@
 namespace kavelo {
 
 // The invisible player of the ring sound: opens a wave file by name, plays it
-// without waiting for its end, and stops it when closed.
+// without waiting for its end, and stops it when closed. Once the sound has
+// played to its end the player closes by itself, so that no idle stream keeps
+// the sound server's connection, its thread and the sound card busy.
 class MediaPlayer : public QObject {
     Q_OBJECT
 public:
@@ -27,7 +30,8 @@ public:
     // The file is decoded once and kept while its size and time stay the same,
     // so a ring reads nothing again. Raises Exception naming the file and the failure.
     void Open();
-    // Starts the sound from its beginning and returns at once.
+    // Starts the sound from its beginning and returns at once. Raises Exception
+    // when the player is not open (it closes itself after each sound).
     void Play();
     // Stops the sound and releases the device; a closed player ignores it.
     void Close();
@@ -58,6 +62,8 @@ private:
     std::optional<Decoded> decoded_;
     std::vector<std::unique_ptr<WaveHeader>> chunks_;
     int queued_ = 0;
+    // Started when the last piece is handed over; the server still plays what it holds.
+    QTimer closeAfterSound_;
 };
 
 } // namespace kavelo

@@ -67,6 +67,28 @@ TEST_F(MediaPlayerTest, PlaysTheWholeFileWithoutWaitingAndInOrder)
     EXPECT_TRUE(audio->misuse().isEmpty()) << audio->misuse().join(u'\n').toStdString();
 }
 
+// A ring nobody answers must not leave its stream open: the player lets go of
+// the device once the sound has ended, and a new ring opens it again.
+TEST_F(MediaPlayerTest, ClosesItsDeviceOnceTheSoundHasPlayedToItsEnd)
+{
+    player.FileName = wavPath;
+    player.Open();
+    player.Play();
+    ASSERT_TRUE(audio->finish());
+    processEventsFor(700);
+    EXPECT_TRUE(player.isOpen()) << "closed while sound was still queued";
+    while (audio->finish()) {
+    }
+    ASSERT_TRUE(processEventsUntil([this] { return !player.isOpen(); }));
+    EXPECT_EQ(audio->count(Op::WaveOutClose), 1);
+    EXPECT_EQ(audio->openPlayback(), nullptr);
+
+    player.Open();
+    player.Play();
+    EXPECT_EQ(audio->count(Op::WaveOutOpen), 2);
+    EXPECT_TRUE(audio->misuse().isEmpty()) << audio->misuse().join(u'\n').toStdString();
+}
+
 TEST_F(MediaPlayerTest, CloseStopsAndClosingAClosedPlayerDoesNothing)
 {
     player.Close();
