@@ -68,10 +68,12 @@ TEST_F(ReceiveDispatchTest, VoiceFromAnyoneWhileIdleIsPlayedAtOnce)
     EXPECT_EQ(audio->openPlayback()->format, converter->ACMFormatOut());
     EXPECT_EQ(audio->calls().back().bytes, voice);
     EXPECT_FALSE(contactListButton->isEnabled());
+    EXPECT_FALSE(sendStopButton->isEnabled()) << "the sender's address put into the field is an edit of it";
     EXPECT_EQ(missedRows(), 0);
 
     sendToWindow(QByteArray(130, '\x43'));
     ASSERT_TRUE(processEventsUntil([this] { return audio->count(Op::WaveOutWrite) == 2; }));
+    EXPECT_TRUE(sendStopButton->isEnabled()) << "a datagram offers Send STOP";
     EXPECT_EQ(audio->count(Op::WaveOutOpen), 1) << "playback stays open for the conversation";
 }
 
