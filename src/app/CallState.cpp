@@ -15,6 +15,8 @@ void CallState::speakPressed()
 
 void CallState::speakRefused()
 {
+    // Refused in a call (its address field emptied by a STOP sent), the
+    // address stays locked and the peer stays until "Silent".
     speaking_ = false;
     emit changed();
 }
@@ -27,6 +29,7 @@ void CallState::speakTo(const QString& peer)
 
 void CallState::silence()
 {
+    // "Send STOP" stays as the last datagram or address edit left it.
     speaking_ = false;
     calling_ = false;
     addressEditable_ = true;

@@ -59,7 +59,7 @@ public:
     void forgetPeer();
 
 signals:
-    // After every operation that touches the controls' flags.
+    // After every operation but the missed-call ones: the window shows the flags again.
     void changed();
     // The conversation ended ("Silent", a failing microphone, the peer's STOP).
     void silenced();

@@ -77,6 +77,13 @@ std::uint32_t captureBufferBytes(const WaveFormat& format)
     return quarter >= block ? quarter - quarter % block : quarter;
 }
 
+template <class Part>
+Part* named(Part* part, const char* objectName)
+{
+    part->setObjectName(QLatin1String(objectName));
+    return part;
+}
+
 void connectHandler(QToolButton* button, std::function<void()> handler)
 {
     QObject::connect(button, &QToolButton::clicked, button, [handler = std::move(handler)] { guarded(handler); });
@@ -98,18 +105,13 @@ MainWindow::~MainWindow() = default;
 
 void MainWindow::createComponents()
 {
-    converter_ = new GsmConverter(this);
-    converter_->setObjectName(QStringLiteral("converter"));
-    capture_ = new AudioCapture(this);
-    capture_->setObjectName(QStringLiteral("capture"));
-    playback_ = new AudioPlayback(this);
-    playback_->setObjectName(QStringLiteral("playback"));
-    sender_ = new UdpEndpoint(this);
-    sender_->setObjectName(QStringLiteral("sender"));
-    receiver_ = new UdpEndpoint(this);
-    receiver_->setObjectName(QStringLiteral("receiver"));
-    ringPlayer_ = new MediaPlayer(this);
-    ringPlayer_->setObjectName(QStringLiteral("ringPlayer"));
+    // The names the stored component values go by.
+    converter_ = named(new GsmConverter(this), "converter");
+    capture_ = named(new AudioCapture(this), "capture");
+    playback_ = named(new AudioPlayback(this), "playback");
+    sender_ = named(new UdpEndpoint(this), "sender");
+    receiver_ = named(new UdpEndpoint(this), "receiver");
+    ringPlayer_ = named(new MediaPlayer(this), "ringPlayer");
 
     readComponentDataFile(this, QStringLiteral(":/forms/MainWindow.txt"));
 

@@ -11,7 +11,6 @@
 #include <QString>
 #include <QStringList>
 #include <QWidget>
-#include <functional>
 
 class QButtonGroup;
 class QCheckBox;
