@@ -3,6 +3,7 @@
 // the call state; the rest is the datagram.
 #include "net/DatagramProtocol.h"
 #include "app/MainWindow.h"
+#include "app/ReceiveDispatch.h"
 #include "audio/AudioPlayback.h"
 #include "net/UdpEndpoint.h"
 #include "platform/Guarded.h"
@@ -13,12 +14,12 @@
 #include "windows/RingAlertWindow.h"
 #include "windows/MessagesWindow.h"
 
+#include <QAbstractButton>
 #include <QApplication>
-#include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTextEdit>
-#include <QToolButton>
 #include <cstdint>
+#include <cstdlib>
 
 namespace {
 
@@ -45,7 +46,19 @@ struct Program : Environment {
     kavelo::MissedCallsWindow missedCalls;
     kavelo::RingAlertWindow ringAlert{mainWindow, missedCalls};
     kavelo::MessagesWindow messages{mainWindow};
+    // The window's parts the run drives, found as a user or the stored values name them.
+    QAbstractButton* silentButton = nullptr;
+    kavelo::ReceiveDispatch* dispatch = nullptr;
 };
+
+QAbstractButton* buttonNamed(const QWidget& window, const QString& accessibleName)
+{
+    for (QAbstractButton* button : window.findChildren<QAbstractButton*>()) {
+        if (button->accessibleName() == accessibleName)
+            return button;
+    }
+    std::abort();
+}
 
 } // namespace
 
@@ -64,11 +77,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     auto& form = program.mainWindow;
     if (runs++ == 0) {
         form.setSideWindows(&program.contactList, &program.missedCalls, &program.ringAlert, &program.messages);
+        program.silentButton = buttonNamed(form, QStringLiteral("Silent"));
+        program.dispatch = form.findChild<kavelo::ReceiveDispatch*>();
+        auto* sender = form.findChild<kavelo::UdpEndpoint*>(QStringLiteral("sender"));
+        auto* receiver = form.findChild<kavelo::UdpEndpoint*>(QStringLiteral("receiver"));
+        if (program.dispatch == nullptr || sender == nullptr || receiver == nullptr)
+            std::abort();
         // Nothing leaves loopback, nothing the run sends comes back in, and the
         // program's own ports stay free for a Kavelo or a test running meanwhile.
-        form.sender->RemotePort = 9;
-        form.sender->setLocalPort(0);
-        form.receiver->setLocalPort(0);
+        sender->RemotePort = 9;
+        sender->setLocalPort(0);
+        receiver->setLocalPort(0);
     }
 
     const std::uint8_t selector = data[0];
@@ -81,10 +100,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         form.setAddressField(QStringLiteral("127.0.0.1"));
         form.sendMessage(kavelo::makeTextMessage("x"));
     } else if ((selector & 0x80) == 0 && !form.currentPeer().isEmpty()) {
-        form.silentButton->click();
+        program.silentButton->click();
     }
     const QString from = QStringLiteral("127.0.0.%1").arg(1 + (selector & 0x03));
-    form.handleDatagram(from, datagram);
+    program.dispatch->handleDatagram(from, datagram);
 
     // Keep a long run's memory flat: played blocks are finished, the pane emptied.
     // Queued events (device notifications, repaints) are handled every few runs:

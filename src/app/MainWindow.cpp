@@ -1,24 +1,23 @@
 #include "app/MainWindow.h"
 
 #include "app/AddressCheck.h"
-#include "windows/GroupButton.h"
-#include "app/ProgramFolder.h"
-#include "audio/GsmConverter.h"
+#include "app/TrayPresence.h"
 #include "audio/AudioCapture.h"
 #include "audio/AudioPlayback.h"
+#include "audio/GsmConverter.h"
+#include "desktop/MediaPlayer.h"
 #include "net/UdpEndpoint.h"
-#include "store/AutostartStore.h"
 #include "platform/ComponentData.h"
 #include "platform/Exception.h"
-#include "voice/GsmCodec.h"
 #include "platform/Guarded.h"
-#include "desktop/MediaPlayer.h"
 #include "platform/MessageBox.h"
+#include "voice/GsmCodec.h"
 #include "windows/AccessibleAnnouncer.h"
 #include "windows/AccessibleRoles.h"
 #include "windows/ContactListWindow.h"
-#include "windows/MissedCallsWindow.h"
+#include "windows/GroupButton.h"
 #include "windows/MessagesWindow.h"
+#include "windows/MissedCallsWindow.h"
 #include "windows/RingAlertWindow.h"
 
 #include <QApplication>
@@ -27,6 +26,7 @@
 #include <QCloseEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
 #include <QToolButton>
@@ -77,6 +77,13 @@ std::uint32_t captureBufferBytes(const WaveFormat& format)
     return quarter >= block ? quarter - quarter % block : quarter;
 }
 
+template <class Part>
+Part* named(Part* part, const char* objectName)
+{
+    part->setObjectName(QLatin1String(objectName));
+    return part;
+}
+
 void connectHandler(QToolButton* button, std::function<void()> handler)
 {
     QObject::connect(button, &QToolButton::clicked, button, [handler = std::move(handler)] { guarded(handler); });
@@ -98,27 +105,17 @@ MainWindow::~MainWindow() = default;
 
 void MainWindow::createComponents()
 {
-    converter = new GsmConverter(this);
-    converter->setObjectName(QStringLiteral("converter"));
-    capture = new AudioCapture(this);
-    capture->setObjectName(QStringLiteral("capture"));
-    playback = new AudioPlayback(this);
-    playback->setObjectName(QStringLiteral("playback"));
-    sender = new UdpEndpoint(this);
-    sender->setObjectName(QStringLiteral("sender"));
-    receiver = new UdpEndpoint(this);
-    receiver->setObjectName(QStringLiteral("receiver"));
-    ringPlayer = new MediaPlayer(this);
-    ringPlayer->setObjectName(QStringLiteral("ringPlayer"));
+    // The names the stored component values go by.
+    converter_ = named(new GsmConverter(this), "converter");
+    capture_ = named(new AudioCapture(this), "capture");
+    playback_ = named(new AudioPlayback(this), "playback");
+    sender_ = named(new UdpEndpoint(this), "sender");
+    receiver_ = named(new UdpEndpoint(this), "receiver");
+    ringPlayer_ = named(new MediaPlayer(this), "ringPlayer");
 
     readComponentDataFile(this, QStringLiteral(":/forms/MainWindow.txt"));
 
-    capture->OnBufferFull = [this](QObject* sender, const void* data, qint32 size) {
-        onCapturedBuffer(sender, data, size);
-    };
-    receiver->OnDataReceived = [this](Component* sender, int numberBytes, const QString& fromIP, int port) {
-        onDatagramReceived(sender, numberBytes, fromIP, port);
-    };
+    capture_->OnBufferFull = [this](QObject*, const void* data, qint32 size) { onCapturedBuffer(data, size); };
 }
 
 void MainWindow::createControls()
@@ -128,7 +125,7 @@ void MainWindow::createControls()
     // window's name, which follows every change of it (changeEvent).
     setWindowTitle(QString::fromUtf16(kStartCaption));
     setAccessibleName(windowTitle());
-    announcer = new AccessibleAnnouncer(*this);
+    announcer_ = new AccessibleAnnouncer(*this);
     setFixedSize(kWidth, kHeight);
     setAutoFillBackground(true);
     QPalette black = palette();
@@ -140,31 +137,31 @@ void MainWindow::createControls()
     setPalette(black);
 
     // Alt+P goes to the address field, whatever has the focus.
-    addressLabel = new QLabel(QStringLiteral("Remote I&P:"), this);
-    addressLabel->setStyleSheet(QStringLiteral("color: #00ff00;"));
-    addressLabel->setGeometry(8, 11, 68, 20);
+    addressLabel_ = new QLabel(QStringLiteral("Remote I&P:"), this);
+    addressLabel_->setStyleSheet(QStringLiteral("color: #00ff00;"));
+    addressLabel_->setGeometry(8, 11, 68, 20);
 
-    addressEdit = new QLineEdit(this);
-    addressEdit->setAccessibleName(QStringLiteral("Remote IP:"));
-    addressEdit->setGeometry(78, 9, 166, 23);
-    addressLabel->setBuddy(addressEdit);
-    connect(addressEdit, &QLineEdit::textChanged, this, [this] { guarded([this] { onAddressChanged(); }); });
+    addressEdit_ = new QLineEdit(this);
+    addressEdit_->setAccessibleName(QStringLiteral("Remote IP:"));
+    addressEdit_->setGeometry(78, 9, 166, 23);
+    addressLabel_->setBuddy(addressEdit_);
+    connect(addressEdit_, &QLineEdit::textChanged, this, [this] { guarded([this] { call_.addressEdited(); }); });
 
-    contactListButton = makeButton(new QToolButton(this), QString(), QStringLiteral("Contact list"));
-    contactListButton->setIcon(contactListGlyph());
-    contactListButton->setToolButtonStyle(Qt::ToolButtonIconOnly);
-    contactListButton->setGeometry(250, 8, 26, 25);
+    contactListButton_ = makeButton(new QToolButton(this), QString(), QStringLiteral("Contact list"));
+    contactListButton_->setIcon(contactListGlyph());
+    contactListButton_->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    contactListButton_->setGeometry(250, 8, 26, 25);
 
-    sendRingButton = makeButton(new QToolButton(this), QStringLiteral("Send &RING"), QStringLiteral("Ring him/her"));
-    sendRingButton->setGeometry(8, 40, 85, 25);
-    sendStopButton = makeButton(new QToolButton(this), QStringLiteral("Send S&TOP"), QStringLiteral("Stop conversation"));
-    sendStopButton->setGeometry(100, 40, 85, 25);
-    messagesButton = makeButton(new QToolButton(this), QStringLiteral("&Messages"), QStringLiteral("Stop conversation"));
-    messagesButton->setGeometry(192, 40, 85, 25);
+    sendRingButton_ = makeButton(new QToolButton(this), QStringLiteral("Send &RING"), QStringLiteral("Ring him/her"));
+    sendRingButton_->setGeometry(8, 40, 85, 25);
+    sendStopButton_ = makeButton(new QToolButton(this), QStringLiteral("Send S&TOP"), QStringLiteral("Stop conversation"));
+    sendStopButton_->setGeometry(100, 40, 85, 25);
+    messagesButton_ = makeButton(new QToolButton(this), QStringLiteral("&Messages"), QStringLiteral("Stop conversation"));
+    messagesButton_->setGeometry(192, 40, 85, 25);
 
-    speakButton = makeButton(new GroupButton(this), QStringLiteral("&Speak"), QString());
-    silentButton = makeButton(new GroupButton(this), QStringLiteral("S&ilent"), QString());
-    for (auto [button, colour, x] : {std::tuple{speakButton, "#00c000", 8}, std::tuple{silentButton, "#ff0000", 146}}) {
+    speakButton_ = makeButton(new GroupButton(this), QStringLiteral("&Speak"), QString());
+    silentButton_ = makeButton(new GroupButton(this), QStringLiteral("S&ilent"), QString());
+    for (auto [button, colour, x] : {std::tuple{speakButton_, "#00c000", 8}, std::tuple{silentButton_, "#ff0000", 146}}) {
         button->setCheckable(true);
         button->setAutoRaise(false);
         button->setGeometry(x, 73, 131, 34);
@@ -175,26 +172,28 @@ void MainWindow::createControls()
     }
     speakGroup_ = new QButtonGroup(this);
     speakGroup_->setExclusive(true);
-    speakGroup_->addButton(speakButton);
-    speakGroup_->addButton(silentButton);
-    silentButton->setChecked(true);
+    speakGroup_->addButton(speakButton_);
+    speakGroup_->addButton(silentButton_);
 
-    autostartCheck = new QCheckBox(QStringLiteral("Start Kavelo every time I start Windows"), this);
-    autostartCheck->setAccessibleName(autostartCheck->text());
-    autostartCheck->setGeometry(8, 114, 270, 20);
+    autostartCheck_ = new QCheckBox(QStringLiteral("Start Kavelo every time I start Windows"), this);
+    autostartCheck_->setAccessibleName(autostartCheck_->text());
+    autostartCheck_->setGeometry(8, 114, 270, 20);
 
-    authorLabel = new QLabel(QStringLiteral("Author"), this);
-    authorLabel->setAccessibleName(QStringLiteral("Author"));
-    authorLabel->setCursor(Qt::PointingHandCursor);
-    authorLabel->setStyleSheet(QStringLiteral("color: #c0c0c0; text-decoration: underline;"));
-    authorLabel->setGeometry(8, 140, 60, 18);
+    authorLabel_ = new QLabel(QStringLiteral("Author"), this);
+    authorLabel_->setAccessibleName(QStringLiteral("Author"));
+    authorLabel_->setCursor(Qt::PointingHandCursor);
+    authorLabel_->setStyleSheet(QStringLiteral("color: #c0c0c0; text-decoration: underline;"));
+    authorLabel_->setGeometry(8, 140, 60, 18);
+    authorLabel_->installEventFilter(this);
 
-    connectHandler(speakButton, [this] { onSpeak(); });
-    connectHandler(silentButton, [this] { onSilent(); });
-    connectHandler(sendRingButton, [this] { onSendRing(); });
-    connectHandler(sendStopButton, [this] { onSendStop(); });
-    connectHandler(contactListButton, [this] { onContactList(); });
-    connectHandler(messagesButton, [this] { onMessages(); });
+    connectHandler(speakButton_, [this] { onSpeak(); });
+    connectHandler(silentButton_, [this] { onSilent(); });
+    connectHandler(sendRingButton_, [this] { onSendRing(); });
+    connectHandler(sendStopButton_, [this] { onSendStop(); });
+    connectHandler(contactListButton_, [this] { onContactList(); });
+    connectHandler(messagesButton_, [this] { onMessages(); });
+    connect(&call_, &CallState::changed, this, &MainWindow::showCallState);
+    showCallState();
 
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
@@ -202,31 +201,42 @@ void MainWindow::createControls()
 
 void MainWindow::initialise(const QStringList& arguments)
 {
-    sendStopButton->setEnabled(false);
-    silentButton->setChecked(true);
-    currentPeer_.clear();
-    missedCalls_ = false;
-
-    createTray();
+    tray_ = new TrayPresence(*this, QString::fromUtf16(kStartCaption));
+    receive_ = new ReceiveDispatch({.window = *this,
+                                    .call = call_,
+                                    .sideWindows = sideWindows_,
+                                    .announcer = *announcer_,
+                                    .notifier = tray_->notifier(),
+                                    .receiver = *receiver_,
+                                    .playback = *playback_,
+                                    .converter = *converter_,
+                                    .ringPlayer = *ringPlayer_},
+                                   this);
     if (!arguments.isEmpty())
         setWindowState(Qt::WindowMinimized);
 
     // Without its port the program would silently receive nothing: say so once.
-    if (receiver->BoundPort() != receiver->LocalPort()) {
-        showMessage(QStringLiteral("Kavelo cannot receive calls: UDP port %1 is in use.").arg(receiver->LocalPort()));
+    if (receiver_->BoundPort() != receiver_->LocalPort()) {
+        showMessage(QStringLiteral("Kavelo cannot receive calls: UDP port %1 is in use.").arg(receiver_->LocalPort()));
     }
 
-    const QString autostartValue = AutostartStore::read(QString::fromLatin1(kAutostartName));
-    autostartCheck->setChecked(!autostartValue.isEmpty());
-    programFolder_ = programFolderFrom(autostartValue);
+    autostartCheck_->setChecked(settings_.readAutostart());
 }
 
 void MainWindow::setSideWindows(ContactListWindow* contactList, MissedCallsWindow* missedCalls, RingAlertWindow* ringAlert, MessagesWindow* messages)
 {
-    contactList_ = contactList;
-    missedCallsWindow_ = missedCalls;
-    ringAlert_ = ringAlert;
-    messages_ = messages;
+    sideWindows_ = SideWindows{contactList, missedCalls, ringAlert, messages};
+}
+
+void MainWindow::showCallState()
+{
+    // Disabling the control that has the focus moves it on: the order is the
+    // one in which the handlers always disabled them.
+    addressEdit_->setEnabled(call_.addressEditable());
+    sendRingButton_->setEnabled(!call_.calling());
+    sendStopButton_->setEnabled(call_.stopAvailable());
+    contactListButton_->setEnabled(call_.contactListAvailable());
+    (call_.speaking() ? speakButton_ : silentButton_)->setChecked(true);
 }
 
 void MainWindow::reportInvalidAddress()
@@ -236,55 +246,53 @@ void MainWindow::reportInvalidAddress()
 
 bool MainWindow::addressIsValid()
 {
-    return !addressEdit->text().isEmpty() && checkip(addressEdit->text());
+    return !addressEdit_->text().isEmpty() && checkip(addressEdit_->text());
 }
 
 void MainWindow::send(const DatagramBuffer& datagram, int length)
 {
-    sender->SendDatagram(std::span<const char>(datagram), length);
+    sender_->SendDatagram(std::span<const char>(datagram), length);
 }
 
 void MainWindow::onSpeak()
 {
+    call_.speakPressed();
     if (!addressIsValid()) {
-        silentButton->setChecked(true);
+        call_.speakRefused();
         reportInvalidAddress();
         return;
     }
-    addressEdit->setEnabled(false);
-    sendRingButton->setEnabled(false);
-    currentPeer_ = addressEdit->text();
-    sender->RemoteHost = addressEdit->text();
-    receiver->RemoteHost = addressEdit->text();
+    call_.speakTo(addressEdit_->text());
+    sender_->RemoteHost = addressEdit_->text();
+    receiver_->RemoteHost = addressEdit_->text();
     answerRing();
-    ringPlayer->Close();
-    if (!converter->Active())
-        converter->setInputBufferSize(captureBufferBytes(converter->ACMFormatIn()));
-    capture->setBufferSize(converter->InputBufferSize());
-    converter->setActive(true);
-    capture->Open(converter->ACMFormatIn());
+    ringPlayer_->Close();
+    if (!converter_->Active())
+        converter_->setInputBufferSize(captureBufferBytes(converter_->ACMFormatIn()));
+    capture_->setBufferSize(converter_->InputBufferSize());
+    converter_->setActive(true);
+    capture_->Open(converter_->ACMFormatIn());
 }
 
-void MainWindow::onCapturedBuffer(QObject*, const void* data, qint32 size)
+void MainWindow::onCapturedBuffer(const void* data, qint32 size)
 {
     // A failure here would repeat with every quarter second of sound: it is shown
     // once and the conversation falls back to "Silent" instead.
     try {
         const auto count = std::min<std::size_t>(static_cast<std::size_t>(std::max(size, 0)),
-                                                  converter->InputBufferSize());
+                                                  converter_->InputBufferSize());
         if (count > 0)
-            std::memcpy(converter->InputBuffer(), data, count);
-        const int converted = converter->Convert();
+            std::memcpy(converter_->InputBuffer(), data, count);
+        const int converted = converter_->Convert();
         setWindowTitle(QStringLiteral("Speaking 1625 B/s"));
         DatagramBuffer datagram{};
-        const auto available = std::min<std::size_t>(converter->OutputBufferSize(), datagram.size());
-        std::memcpy(datagram.data(), converter->OutputBuffer(), available);
+        const auto available = std::min<std::size_t>(converter_->OutputBufferSize(), datagram.size());
+        std::memcpy(datagram.data(), converter_->OutputBuffer(), available);
         // A quarter second of sound never waits for a host lookup: until the
         // address is found, the sound is dropped.
-        sender->SendDatagram(std::span<const char>(datagram), std::clamp(converted, 0, static_cast<int>(available)),
-                             UdpEndpoint::HostLookupWait::Background);
+        sender_->SendDatagram(std::span<const char>(datagram), std::clamp(converted, 0, static_cast<int>(available)),
+                              UdpEndpoint::HostLookupWait::Background);
     } catch (const Exception& e) {
-        silentButton->setChecked(true);
         onSilent();
         reportError(e.Message());
     }
@@ -292,20 +300,13 @@ void MainWindow::onCapturedBuffer(QObject*, const void* data, qint32 size)
 
 void MainWindow::onSilent()
 {
-    addressEdit->setEnabled(true);
-    sendRingButton->setEnabled(true);
-    capture->Close();
-    playback->Close();
+    call_.silence();
+    capture_->Close();
+    playback_->Close();
     setWindowTitle(QStringLiteral("Silent"));
-    currentPeer_.clear();
-    receiveErrorsShown_.clear();
-    contactListButton->setEnabled(true);
-    if (missedCalls_) {
-        if (missedCallsWindow_ != nullptr) {
-            missedCallsWindow_->show();
-            missedCallsWindow_->raise();
-        }
-        missedCalls_ = false;
+    if (call_.takeMissedCalls() && sideWindows_.missedCalls != nullptr) {
+        sideWindows_.missedCalls->show();
+        sideWindows_.missedCalls->raise();
     }
 }
 
@@ -315,10 +316,9 @@ void MainWindow::onSendRing()
         reportInvalidAddress();
         return;
     }
-    sendRingButton->setEnabled(false);
-    currentPeer_ = addressEdit->text();
+    call_.ringSent(addressEdit_->text());
     setWindowTitle(QStringLiteral("Sending ring"));
-    sender->RemoteHost = addressEdit->text();
+    sender_->RemoteHost = addressEdit_->text();
     send(makeRingSignal(), kDatagramSize);
 }
 
@@ -328,21 +328,20 @@ void MainWindow::onSendStop()
         reportInvalidAddress();
         return;
     }
-    sendStopButton->setEnabled(false);
-    currentPeer_ = addressEdit->text();
+    call_.stopSent(addressEdit_->text());
     setWindowTitle(QStringLiteral("Sending STOP"));
-    sender->RemoteHost = addressEdit->text();
+    sender_->RemoteHost = addressEdit_->text();
     send(makeStopSignal(), kDatagramSize);
-    addressEdit->clear();
+    addressEdit_->clear();
 }
 
 void MainWindow::onContactList()
 {
-    if (contactList_ == nullptr)
+    if (sideWindows_.contactList == nullptr)
         return;
-    contactList_->show();
-    contactList_->raise();
-    contactList_->activateWindow();
+    sideWindows_.contactList->show();
+    sideWindows_.contactList->raise();
+    sideWindows_.contactList->activateWindow();
 }
 
 void MainWindow::onMessages()
@@ -351,40 +350,101 @@ void MainWindow::onMessages()
         reportInvalidAddress();
         return;
     }
-    if (messages_ != nullptr) {
-        messages_->show();
-        messages_->raise();
-        messages_->activateWindow();
+    if (sideWindows_.messages != nullptr) {
+        sideWindows_.messages->show();
+        sideWindows_.messages->raise();
+        sideWindows_.messages->activateWindow();
     }
-}
-
-void MainWindow::onAddressChanged()
-{
-    sendStopButton->setEnabled(false);
 }
 
 void MainWindow::sendMessage(const DatagramBuffer& datagram)
 {
-    if (addressEdit->text().isEmpty()) {
+    if (addressEdit_->text().isEmpty()) {
         reportInvalidAddress();
         return;
     }
-    sendRingButton->setEnabled(false);
-    currentPeer_ = addressEdit->text();
+    call_.lineSent(addressEdit_->text());
     answerRing();
-    sender->RemoteHost = addressEdit->text();
+    sender_->RemoteHost = addressEdit_->text();
     send(datagram, kDatagramSize);
 }
 
 void MainWindow::answerRing()
 {
-    if (ringAlert_ != nullptr)
-        ringAlert_->callAnswered();
+    if (sideWindows_.ringAlert != nullptr)
+        sideWindows_.ringAlert->callAnswered();
 }
 
-bool MainWindow::conversationInProgress() const
+void MainWindow::setAddressField(const QString& address)
 {
-    return !currentPeer_.isEmpty() && (speakButton->isChecked() || !sendRingButton->isEnabled());
+    addressEdit_->setText(address);
+}
+
+void MainWindow::clearCurrentPeer()
+{
+    call_.forgetPeer();
+}
+
+void MainWindow::endConversationFromPeer()
+{
+    onSilent();
+    addressEdit_->clear();
+}
+
+bool MainWindow::hasTray() const
+{
+    return tray_->hasTray();
+}
+
+bool MainWindow::outOfSight() const
+{
+    return tray_->outOfSight();
+}
+
+void MainWindow::restoreApplication()
+{
+    tray_->bringUp();
+}
+
+void MainWindow::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (shownOnce_ || isMinimized())
+        return;
+    shownOnce_ = true;
+    guarded([this] { onShown(); });
+}
+
+void MainWindow::onShown()
+{
+    if (sideWindows_.missedCalls != nullptr)
+        sideWindows_.missedCalls->Clear();
+    if (sideWindows_.messages != nullptr)
+        settings_.readChatSettings(*sideWindows_.messages);
+}
+
+void MainWindow::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::WindowTitleChange)
+        setAccessibleName(windowTitle());
+    if (tray_ != nullptr)
+        tray_->windowChanged(*event);
+}
+
+bool MainWindow::onClose()
+{
+    try {
+        settings_.save(autostartCheck_->isChecked(), sideWindows_.messages);
+    } catch (const Exception& e) {
+        // Closed from the tray, the window is hidden: it comes up under the error,
+        // so that a program kept running is one the user can see and close again.
+        tray_->restore();
+        if (!askUnsavedClose || askUnsavedClose(this, e.Message()) != UnsavedCloseAnswer::QuitWithoutSaving)
+            return false;
+    }
+    tray_->leave();
+    return true;
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)
@@ -399,15 +459,21 @@ void MainWindow::closeEvent(QCloseEvent* event)
     emit closed();
 }
 
-void MainWindow::setAddressField(const QString& address)
+void MainWindow::onAuthorClicked()
 {
-    addressEdit->setText(address);
+    showMessage(QString::fromUtf16(kStartCaption) +
+                QStringLiteral("\n\nServerless voice calls and chat between two computers.\n"
+                               "Written by the Kavelo team."));
 }
 
-void MainWindow::clearCurrentPeer()
+bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 {
-    currentPeer_.clear();
+    if (watched == authorLabel_ && event->type() == QEvent::MouseButtonRelease &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+        guarded([this] { onAuthorClicked(); });
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
 }
-
 
 } // namespace kavelo

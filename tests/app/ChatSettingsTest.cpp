@@ -83,13 +83,13 @@ TEST_F(ChatSettingsWindowTest, ClosingWritesAppTxtAndTheAutostartValue)
 {
     createForm();
     form->show();
-    form->autostartCheck->setChecked(true);
+    autostartCheck->setChecked(true);
     EXPECT_TRUE(form->close());
     EXPECT_EQ(readAppTxt().size(), 104);
     EXPECT_EQ(AutostartStore::read(QStringLiteral("Kavelo")), autostartCommand(form->programFolder()));
     EXPECT_EQ(chatFontFromRecord(readAppTxt().mid(52)).background, kSystemWindowColor);
 
-    form->autostartCheck->setChecked(false);
+    autostartCheck->setChecked(false);
     EXPECT_TRUE(form->onClose());
     EXPECT_TRUE(form->onClose()) << "deleting a deleted value is harmless";
     EXPECT_TRUE(AutostartStore::read(QStringLiteral("Kavelo")).isEmpty());
@@ -147,20 +147,20 @@ TEST_F(ChatSettingsWindowTest, AMinimisedStartClosedBeforeShowingKeepsTheStoredS
 TEST_F(ChatSettingsWindowTest, TheTrayMenuOpensOnLeftAndRightPressesOnly)
 {
     createForm();
-    form->onTrayIconMessage(MainWindow::kTrayCallbackMessage, 1, 0x202);
-    EXPECT_FALSE(form->trayMenu->isVisible());
-    form->onTrayIconMessage(MainWindow::kTrayCallbackMessage, 1, MainWindow::kRightButtonDown);
-    EXPECT_TRUE(form->trayMenu->isVisible());
-    form->trayMenu->hide();
-    form->onTrayIconMessage(MainWindow::kTrayCallbackMessage, 1, MainWindow::kLeftButtonDown);
-    EXPECT_TRUE(form->trayMenu->isVisible());
-    form->trayMenu->hide();
-    EXPECT_EQ(form->restoreAction->text(), QStringLiteral("Restore"));
-    EXPECT_EQ(form->exitAction->text(), QStringLiteral("Exit"));
+    tray->onTrayIconMessage(TrayPresence::kTrayCallbackMessage, 1, 0x202);
+    EXPECT_FALSE(trayMenu->isVisible());
+    tray->onTrayIconMessage(TrayPresence::kTrayCallbackMessage, 1, TrayPresence::kRightButtonDown);
+    EXPECT_TRUE(trayMenu->isVisible());
+    trayMenu->hide();
+    tray->onTrayIconMessage(TrayPresence::kTrayCallbackMessage, 1, TrayPresence::kLeftButtonDown);
+    EXPECT_TRUE(trayMenu->isVisible());
+    trayMenu->hide();
+    EXPECT_EQ(restoreAction->text(), QStringLiteral("Restore"));
+    EXPECT_EQ(exitAction->text(), QStringLiteral("Exit"));
 
-    form->restoreAction->trigger();
+    restoreAction->trigger();
     EXPECT_TRUE(form->isVisible());
-    form->exitAction->trigger();
+    exitAction->trigger();
     EXPECT_FALSE(form->isVisible());
 }
 
@@ -168,7 +168,7 @@ TEST_F(ChatSettingsWindowTest, ClickingAuthorShowsTheCredits)
 {
     createForm();
     form->show();
-    QTest::mouseClick(form->authorLabel, Qt::LeftButton);
+    QTest::mouseClick(authorLabel, Qt::LeftButton);
     ASSERT_EQ(boxes.messages.size(), 1);
     EXPECT_TRUE(boxes.messages[0].startsWith(QStringLiteral("Kavelo")));
 }

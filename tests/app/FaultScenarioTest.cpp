@@ -77,15 +77,15 @@ TEST_F(FaultTest, WithoutASoundServerSpeakIsRefusedInPlainWordsAndReceivingGoesO
     createForm();
     ASSERT_TRUE(form->isEnabled());
 
-    form->addressEdit->setText(QStringLiteral("127.0.0.1"));
-    form->speakButton->click();
+    addressEdit->setText(QStringLiteral("127.0.0.1"));
+    speakButton->click();
     ASSERT_EQ(errors.messages.size(), 1);
     EXPECT_EQ(errors.messages.front(), QStringLiteral("WaveIn-Open The specified resource does not exist."));
-    EXPECT_FALSE(form->capture->Active());
+    EXPECT_FALSE(capture->Active());
     // Nothing goes out while nothing records; "Silent" brings the window back to idle.
     EXPECT_FALSE(nextDatagram(300).isValid());
-    form->silentButton->click();
-    EXPECT_TRUE(form->addressEdit->isEnabled());
+    silentButton->click();
+    EXPECT_TRUE(addressEdit->isEnabled());
     EXPECT_TRUE(form->currentPeer().isEmpty());
 
     // Text still arrives and is shown; voice is refused once per datagram, never fatally.
@@ -96,7 +96,7 @@ TEST_F(FaultTest, WithoutASoundServerSpeakIsRefusedInPlainWordsAndReceivingGoesO
     sendToWindow(voiceBlock());
     ASSERT_TRUE(processEventsUntil([this] { return !errors.messages.isEmpty(); }));
     EXPECT_EQ(errors.messages.front(), QStringLiteral("WaveOutOpen The specified resource does not exist."));
-    EXPECT_FALSE(form->playback->Active());
+    EXPECT_FALSE(playback->Active());
 
     // A ring from the same peer still brings up the alert naming the caller.
     sendToWindow(asBytes(makeRingSignal()));
@@ -109,17 +109,17 @@ TEST_F(FaultTest, ASuspendedMicrophoneThatCannotStartIsReportedAndSilentRecovers
     // A suspended source never lets a stream start: the open gives up as "in use".
     audio->answer(Op::WaveInOpen, MMSYSERR_ALLOCATED);
     createForm();
-    form->addressEdit->setText(QStringLiteral("127.0.0.1"));
-    form->speakButton->click();
+    addressEdit->setText(QStringLiteral("127.0.0.1"));
+    speakButton->click();
     ASSERT_EQ(errors.messages, QStringList{QStringLiteral("WaveIn-Open The specified resource is already in use.")});
-    EXPECT_FALSE(form->capture->Active());
+    EXPECT_FALSE(capture->Active());
     EXPECT_EQ(audio->openCapture(), nullptr);
     EXPECT_TRUE(audio->misuse().isEmpty()) << audio->misuse().join(QLatin1Char('\n')).toStdString();
 
     // Once the microphone is back, the next try records.
-    form->silentButton->click();
-    form->speakButton->click();
-    ASSERT_TRUE(form->capture->Active());
+    silentButton->click();
+    speakButton->click();
+    ASSERT_TRUE(capture->Active());
     ASSERT_TRUE(audio->fill(speechLikeBuffer()));
     EXPECT_TRUE(nextDatagram().isValid());
     EXPECT_EQ(errors.messages.size(), 1);
@@ -129,10 +129,10 @@ TEST_F(FaultTest, AStartThatFailsHalfWayGivesTheDeviceBack)
 {
     audio->answer(Op::WaveInStart, MMSYSERR_ALLOCATED);
     createForm();
-    form->addressEdit->setText(QStringLiteral("127.0.0.1"));
-    form->speakButton->click();
+    addressEdit->setText(QStringLiteral("127.0.0.1"));
+    speakButton->click();
     ASSERT_EQ(errors.messages, QStringList{QStringLiteral("WaveIn-Start The specified resource is already in use.")});
-    EXPECT_FALSE(form->capture->Active());
+    EXPECT_FALSE(capture->Active());
     ASSERT_FALSE(audio->devices().empty());
     EXPECT_TRUE(audio->devices().back()->closed) << "a failed start keeps no device open";
     EXPECT_TRUE(audio->misuse().isEmpty()) << audio->misuse().join(QLatin1Char('\n')).toStdString();
@@ -144,10 +144,10 @@ TEST_F(FaultTest, AStartThatFailsHalfWayGivesTheDeviceBack)
 TEST_F(FaultTest, ASoundServerLostInACallIsShownOnceNotWithEveryVoiceDatagram)
 {
     createForm();
-    form->addressEdit->setText(QStringLiteral("127.0.0.1"));
-    form->speakButton->click();
+    addressEdit->setText(QStringLiteral("127.0.0.1"));
+    speakButton->click();
     sendToWindow(voiceBlock());
-    ASSERT_TRUE(processEventsUntil([this] { return form->playback->Active(); }));
+    ASSERT_TRUE(processEventsUntil([this] { return playback->Active(); }));
 
     audio->answerAlways(Op::WaveOutWrite, MMSYSERR_BADDEVICEID);
     audio->answerAlways(Op::WaveInAddBuffer, MMSYSERR_BADDEVICEID);
@@ -185,10 +185,10 @@ TEST_F(FaultTest, ASoundServerLostInACallIsShownOnceNotWithEveryVoiceDatagram)
         << errors.messages.join(QLatin1Char('\n')).toStdString();
 
     // The user can end the call, and the window is idle and usable again.
-    form->silentButton->click();
-    EXPECT_FALSE(form->capture->Active());
-    EXPECT_FALSE(form->playback->Active());
-    EXPECT_TRUE(form->addressEdit->isEnabled());
+    silentButton->click();
+    EXPECT_FALSE(capture->Active());
+    EXPECT_FALSE(playback->Active());
+    EXPECT_TRUE(addressEdit->isEnabled());
     EXPECT_TRUE(audio->misuse().isEmpty()) << audio->misuse().join(QLatin1Char('\n')).toStdString();
 }
 
@@ -214,7 +214,7 @@ TEST_F(FaultTest, PlaybackThatCannotOpenIsTriedAgainAboutOnceASecondAndToldOnce)
     audio->clearAnswers();
     processEventsFor(1100);
     sendVoice(1);
-    EXPECT_TRUE(form->playback->Active());
+    EXPECT_TRUE(playback->Active());
     EXPECT_EQ(audio->count(Op::WaveOutOpen), 3);
     EXPECT_TRUE(audio->misuse().isEmpty()) << audio->misuse().join(QLatin1Char('\n')).toStdString();
 }
@@ -287,7 +287,7 @@ protected:
     {
         createForm();
         form->show();
-        form->trayIcon->show();
+        trayIcon->show();
         form->setWindowState(Qt::WindowMinimized);
         form->hide();
         ASSERT_TRUE(QDir().mkpath(appTxt()));
@@ -295,10 +295,10 @@ protected:
         onUnsavedClose = [this](const QString&) {
             windowShownUnderTheBox = form->isVisible() && !form->isMinimized();
             // The tray's "Exit" once more while the box is up.
-            form->exitAction->trigger();
+            exitAction->trigger();
             boxesWhileAsked = errors.messages.size();
         };
-        form->exitAction->trigger();
+        exitAction->trigger();
     }
 
     bool closed = false;
@@ -316,7 +316,7 @@ TEST_F(UnsavedCloseTest, ACancelledCloseKeepsTheWindowAndTheTrayIconAndTheNextCl
     EXPECT_EQ(boxesWhileAsked, 1) << "a second Exit opened a second box";
     EXPECT_TRUE(form->isVisible());
     EXPECT_FALSE(form->isMinimized());
-    EXPECT_TRUE(form->trayIcon->isVisible());
+    EXPECT_TRUE(trayIcon->isVisible());
     EXPECT_FALSE(closed);
 
     // The cause put right, the next close saves and ends.
@@ -324,7 +324,7 @@ TEST_F(UnsavedCloseTest, ACancelledCloseKeepsTheWindowAndTheTrayIconAndTheNextCl
     ASSERT_TRUE(QDir().rmdir(appTxt()));
     EXPECT_TRUE(form->close());
     EXPECT_TRUE(closed);
-    EXPECT_FALSE(form->trayIcon->isVisible());
+    EXPECT_FALSE(trayIcon->isVisible());
     EXPECT_EQ(QFileInfo(appTxt()).size(), 104);
     EXPECT_EQ(errors.messages.size(), 1);
 }
@@ -336,11 +336,11 @@ TEST_F(UnsavedCloseTest, QuitWithoutSavingEndsTheProgramAndLeavesTheFolderAlone)
     ASSERT_TRUE(form->isVisible());
 
     onUnsavedClose = nullptr;
-    unsavedCloseAnswer = MainWindow::UnsavedCloseAnswer::QuitWithoutSaving;
+    unsavedCloseAnswer = UnsavedCloseAnswer::QuitWithoutSaving;
     EXPECT_TRUE(form->close());
     EXPECT_TRUE(closed);
     EXPECT_FALSE(form->isVisible());
-    EXPECT_FALSE(form->trayIcon->isVisible());
+    EXPECT_FALSE(trayIcon->isVisible());
     EXPECT_TRUE(QFileInfo(appTxt()).isDir());
     EXPECT_EQ(errors.messages.size(), 2);
 }
@@ -356,8 +356,8 @@ TEST_F(ProgramFolderFaultTest, AContactListThatCannotBeReadNamesCallersByAddress
     EXPECT_TRUE(messages->conversationPane->toPlainText().contains(QStringLiteral("127.0.0.1 (")));
 
     // In a call, a third party's ring is listed under its address.
-    form->addressEdit->setText(QStringLiteral("127.0.0.1"));
-    form->speakButton->click();
+    addressEdit->setText(QStringLiteral("127.0.0.1"));
+    speakButton->click();
     sendToWindow(asBytes(makeRingSignal()), QStringLiteral("127.0.0.2"));
     ASSERT_TRUE(processEventsUntil([this] { return missedCalls->missedCallsView->topLevelItemCount() > 0; }));
     EXPECT_EQ(missedCalls->missedCallsView->topLevelItem(0)->text(0), QStringLiteral("127.0.0.2"));
@@ -365,8 +365,8 @@ TEST_F(ProgramFolderFaultTest, AContactListThatCannotBeReadNamesCallersByAddress
     EXPECT_TRUE(errors.messages.isEmpty()) << errors.messages.join(QLatin1Char('\n')).toStdString();
 
     // The contact list window itself opens on it without ending the program.
-    form->silentButton->click();
-    form->contactListButton->click();
+    silentButton->click();
+    contactListButton->click();
     EXPECT_TRUE(contactList->isVisible());
 }
 
@@ -401,10 +401,10 @@ TEST_F(FaultTest, AHostLookupThatNeverAnswersLeavesTheWindowsWorking)
     QObject::connect(&user, &QTimer::timeout, [&] {
         switch (step++) {
         case 0:
-            form->addressEdit->setText(QStringLiteral("127.0.0.1"));
+            addressEdit->setText(QStringLiteral("127.0.0.1"));
             break;
         case 1:
-            form->contactListButton->click();
+            contactListButton->click();
             break;
         case 2:
             sendToWindow(asBytes(makeTextMessage("during the lookup")));

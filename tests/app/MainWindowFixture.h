@@ -1,6 +1,11 @@
 #pragma once
 
 #include "app/MainWindow.h"
+#include "app/TrayPresence.h"
+#include "audio/AudioCapture.h"
+#include "audio/AudioPlayback.h"
+#include "audio/GsmConverter.h"
+#include "windows/AccessibleAnnouncer.h"
 #include "windows/ContactListWindow.h"
 #include "windows/MissedCallsWindow.h"
 #include "windows/RingAlertWindow.h"
@@ -11,8 +16,14 @@
 
 #include <QDir>
 #include <QFile>
+#include <QAbstractButton>
+#include <QCheckBox>
 #include <QHostAddress>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
 #include <QNetworkDatagram>
+#include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <QUdpSocket>
 #include <gtest/gtest.h>
@@ -57,7 +68,10 @@ protected:
         ringAlert = std::make_unique<RingAlertWindow>(*form, *missedCalls);
         messages = std::make_unique<MessagesWindow>(*form);
         form->setSideWindows(contactList.get(), missedCalls.get(), ringAlert.get(), messages.get());
-        form->receiver->setLocalPort(kMovedReceivePort);
+        findParts();
+        if (HasFatalFailure())
+            return;
+        receiver->setLocalPort(kMovedReceivePort);
         // The box of a close that cannot save is an error box with a choice.
         form->askUnsavedClose = [this](QWidget*, const QString& error) {
             errors.messages.append(error);
@@ -66,6 +80,24 @@ protected:
             return unsavedCloseAnswer;
         };
         ASSERT_TRUE(peer.bind(QHostAddress::LocalHost, 5552)) << peer.errorString().toStdString();
+    }
+
+    // A control of the main window, found as a user finds it: by what it reads as.
+    template <class Control>
+    static Control* control(const MainWindow& window, const QString& accessibleName)
+    {
+        for (Control* candidate : window.findChildren<Control*>()) {
+            if (candidate->accessibleName() == accessibleName)
+                return candidate;
+        }
+        return nullptr;
+    }
+
+    // A component of the main window, by the name its stored values go by.
+    template <class Component>
+    static Component* component(const MainWindow& window, const char* objectName)
+    {
+        return window.findChild<Component*>(QLatin1String(objectName));
     }
 
     // The next datagram the peer receives, or an invalid one after the timeout.
@@ -93,7 +125,7 @@ protected:
 
     // What the user answers when a close cannot save, and what runs while the
     // box would show (its error is also collected in `errors`).
-    MainWindow::UnsavedCloseAnswer unsavedCloseAnswer = MainWindow::UnsavedCloseAnswer::Cancel;
+    UnsavedCloseAnswer unsavedCloseAnswer = UnsavedCloseAnswer::Cancel;
     std::function<void(const QString& error)> onUnsavedClose;
 
     QTemporaryDir folder;
@@ -107,7 +139,60 @@ protected:
     std::unique_ptr<RingAlertWindow> ringAlert;
     std::unique_ptr<MessagesWindow> messages;
 
+    // The main window's controls, components and tray, found once it is created.
+    QLineEdit* addressEdit = nullptr;
+    QAbstractButton* contactListButton = nullptr;
+    QAbstractButton* sendRingButton = nullptr;
+    QAbstractButton* sendStopButton = nullptr;
+    QAbstractButton* messagesButton = nullptr;
+    QAbstractButton* speakButton = nullptr;
+    QAbstractButton* silentButton = nullptr;
+    QCheckBox* autostartCheck = nullptr;
+    QLabel* authorLabel = nullptr;
+    GsmConverter* converter = nullptr;
+    AudioCapture* capture = nullptr;
+    AudioPlayback* playback = nullptr;
+    UdpEndpoint* sender = nullptr;
+    UdpEndpoint* receiver = nullptr;
+    AccessibleAnnouncer* announcer = nullptr;
+    TrayPresence* tray = nullptr;
+    QSystemTrayIcon* trayIcon = nullptr;
+    QMenu* trayMenu = nullptr;
+    QAction* restoreAction = nullptr;
+    QAction* exitAction = nullptr;
+
 private:
+    void findParts()
+    {
+        const MainWindow& window = *form;
+        addressEdit = control<QLineEdit>(window, QStringLiteral("Remote IP:"));
+        contactListButton = control<QAbstractButton>(window, QStringLiteral("Contact list"));
+        sendRingButton = control<QAbstractButton>(window, QStringLiteral("Send RING"));
+        sendStopButton = control<QAbstractButton>(window, QStringLiteral("Send STOP"));
+        messagesButton = control<QAbstractButton>(window, QStringLiteral("Messages"));
+        speakButton = control<QAbstractButton>(window, QStringLiteral("Speak"));
+        silentButton = control<QAbstractButton>(window, QStringLiteral("Silent"));
+        autostartCheck = control<QCheckBox>(window, QStringLiteral("Start Kavelo every time I start Windows"));
+        authorLabel = control<QLabel>(window, QStringLiteral("Author"));
+        converter = component<GsmConverter>(window, "converter");
+        capture = component<AudioCapture>(window, "capture");
+        playback = component<AudioPlayback>(window, "playback");
+        sender = component<UdpEndpoint>(window, "sender");
+        receiver = component<UdpEndpoint>(window, "receiver");
+        announcer = window.findChild<AccessibleAnnouncer*>();
+        tray = window.findChild<TrayPresence*>();
+        trayIcon = window.findChild<QSystemTrayIcon*>();
+        trayMenu = window.findChild<QMenu*>();
+        for (QObject* part : std::initializer_list<QObject*>{addressEdit, contactListButton, sendRingButton, sendStopButton,
+                                                             messagesButton, speakButton, silentButton, autostartCheck,
+                                                             authorLabel, converter, capture, playback, sender, receiver,
+                                                             announcer, tray, trayIcon, trayMenu})
+            ASSERT_NE(part, nullptr);
+        ASSERT_EQ(trayMenu->actions().size(), 2);
+        restoreAction = trayMenu->actions()[0];
+        exitAction = trayMenu->actions()[1];
+    }
+
     QByteArray previousConfig;
     QString previousDirectory;
 };

@@ -31,20 +31,20 @@ TEST_F(MainWindowTest, StartsSilentWithTheStoredComponentValues)
 {
     createForm();
     EXPECT_EQ(form->windowTitle(), QStringLiteral("Kavelo 1.0b PC-PC call"));
-    EXPECT_TRUE(form->silentButton->isChecked());
-    EXPECT_FALSE(form->speakButton->isChecked());
-    EXPECT_FALSE(form->sendStopButton->isEnabled());
+    EXPECT_TRUE(silentButton->isChecked());
+    EXPECT_FALSE(speakButton->isChecked());
+    EXPECT_FALSE(sendStopButton->isEnabled());
     EXPECT_TRUE(form->currentPeer().isEmpty());
-    EXPECT_EQ(form->capture->BufferSize(), 1024u);
-    EXPECT_EQ(form->capture->NumBuffers(), 10);
-    EXPECT_EQ(form->playback->NumBuffers(), 4);
-    EXPECT_EQ(form->converter->InputBufferSize(), 2048u);
-    EXPECT_EQ(form->sender->LocalPort(), 5551);
-    EXPECT_EQ(form->sender->RemotePort, 5552);
-    EXPECT_EQ(form->sender->ReportLevel, 1);
-    EXPECT_EQ(form->receiver->RemotePort, 5551);
+    EXPECT_EQ(capture->BufferSize(), 1024u);
+    EXPECT_EQ(capture->NumBuffers(), 10);
+    EXPECT_EQ(playback->NumBuffers(), 4);
+    EXPECT_EQ(converter->InputBufferSize(), 2048u);
+    EXPECT_EQ(sender->LocalPort(), 5551);
+    EXPECT_EQ(sender->RemotePort, 5552);
+    EXPECT_EQ(sender->ReportLevel, 1);
+    EXPECT_EQ(receiver->RemotePort, 5551);
 
-    const WaveFormat& in = form->converter->ACMFormatIn();
+    const WaveFormat& in = converter->ACMFormatIn();
     EXPECT_EQ(in.formatTag(), kWaveFormatPcm);
     EXPECT_EQ(in.channels(), 1);
     EXPECT_EQ(in.samplesPerSec(), 8000u);
@@ -52,7 +52,7 @@ TEST_F(MainWindowTest, StartsSilentWithTheStoredComponentValues)
     EXPECT_EQ(in.blockAlign(), 1);
     EXPECT_EQ(in.bitsPerSample(), 8);
     EXPECT_EQ(in.extraSize(), 4);
-    const WaveFormat& out = form->converter->ACMFormatOut();
+    const WaveFormat& out = converter->ACMFormatOut();
     EXPECT_EQ(out.formatTag(), kWaveFormatGsm610);
     EXPECT_EQ(out.avgBytesPerSec(), 1625u);
     EXPECT_EQ(out.blockAlign(), 65);
@@ -64,16 +64,16 @@ TEST_F(MainWindowTest, StartsSilentWithTheStoredComponentValues)
 TEST_F(MainWindowTest, SpeakRecordsQuarterSecondsAndSendsOneVoiceDatagramEach)
 {
     createForm();
-    form->addressEdit->setText(QStringLiteral("127.0.0.1"));
-    form->speakButton->click();
+    addressEdit->setText(QStringLiteral("127.0.0.1"));
+    speakButton->click();
 
     ASSERT_NE(audio->openCapture(), nullptr);
-    EXPECT_EQ(audio->openCapture()->format, form->converter->ACMFormatIn());
-    EXPECT_EQ(form->capture->BufferSize(), 1920u) << "whole GSM blocks: nothing captured is dropped";
+    EXPECT_EQ(audio->openCapture()->format, converter->ACMFormatIn());
+    EXPECT_EQ(capture->BufferSize(), 1920u) << "whole GSM blocks: nothing captured is dropped";
     EXPECT_EQ(audio->count(Op::WaveInAddBuffer), 10);
-    EXPECT_TRUE(form->speakButton->isChecked());
-    EXPECT_FALSE(form->addressEdit->isEnabled());
-    EXPECT_FALSE(form->sendRingButton->isEnabled());
+    EXPECT_TRUE(speakButton->isChecked());
+    EXPECT_FALSE(addressEdit->isEnabled());
+    EXPECT_FALSE(sendRingButton->isEnabled());
     EXPECT_EQ(form->currentPeer(), QStringLiteral("127.0.0.1"));
 
     for (int i = 0; i < 3; ++i) {
@@ -91,41 +91,41 @@ TEST_F(MainWindowTest, SpeakRecordsQuarterSecondsAndSendsOneVoiceDatagramEach)
 TEST_F(MainWindowTest, AssistiveTechnologyTogglingSpeakRunsItsHandler)
 {
     createForm();
-    form->addressEdit->setText(QStringLiteral("127.0.0.1"));
-    QAccessibleInterface* speak = QAccessible::queryAccessibleInterface(form->speakButton);
+    addressEdit->setText(QStringLiteral("127.0.0.1"));
+    QAccessibleInterface* speak = QAccessible::queryAccessibleInterface(speakButton);
     ASSERT_NE(speak, nullptr);
     ASSERT_NE(speak->actionInterface(), nullptr);
     EXPECT_EQ(speak->text(QAccessible::Name), QStringLiteral("Speak"));
     EXPECT_TRUE(speak->actionInterface()->actionNames().contains(QAccessibleActionInterface::toggleAction()));
     speak->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
-    EXPECT_TRUE(form->speakButton->isChecked());
-    EXPECT_TRUE(form->capture->Active()) << "the toggle ran the Speak handler";
+    EXPECT_TRUE(speakButton->isChecked());
+    EXPECT_TRUE(capture->Active()) << "the toggle ran the Speak handler";
     EXPECT_TRUE(speak->state().checked);
 }
 
 TEST_F(MainWindowTest, SpeakPressedAgainChangesNothingInTheAudioPath)
 {
     createForm();
-    form->addressEdit->setText(QStringLiteral("127.0.0.1"));
-    form->speakButton->click();
-    form->speakButton->click();
+    addressEdit->setText(QStringLiteral("127.0.0.1"));
+    speakButton->click();
+    speakButton->click();
     EXPECT_EQ(audio->count(Op::WaveInOpen), 1);
-    EXPECT_EQ(form->capture->BufferSize(), 1920u) << "whole GSM blocks: nothing captured is dropped";
-    EXPECT_EQ(form->converter->InputBufferSize(), 1920u);
-    EXPECT_TRUE(form->speakButton->isChecked());
+    EXPECT_EQ(capture->BufferSize(), 1920u) << "whole GSM blocks: nothing captured is dropped";
+    EXPECT_EQ(converter->InputBufferSize(), 1920u);
+    EXPECT_TRUE(speakButton->isChecked());
 }
 
 TEST_F(MainWindowTest, SilentStopsRecordingAndReturnsToIdle)
 {
     createForm();
-    form->addressEdit->setText(QStringLiteral("127.0.0.1"));
-    form->speakButton->click();
-    form->silentButton->click();
-    EXPECT_FALSE(form->capture->Active());
-    EXPECT_TRUE(form->converter->Active()) << "the converter stays active across conversations";
-    EXPECT_TRUE(form->addressEdit->isEnabled());
-    EXPECT_TRUE(form->sendRingButton->isEnabled());
-    EXPECT_TRUE(form->contactListButton->isEnabled());
+    addressEdit->setText(QStringLiteral("127.0.0.1"));
+    speakButton->click();
+    silentButton->click();
+    EXPECT_FALSE(capture->Active());
+    EXPECT_TRUE(converter->Active()) << "the converter stays active across conversations";
+    EXPECT_TRUE(addressEdit->isEnabled());
+    EXPECT_TRUE(sendRingButton->isEnabled());
+    EXPECT_TRUE(contactListButton->isEnabled());
     EXPECT_TRUE(form->currentPeer().isEmpty());
     EXPECT_EQ(form->windowTitle(), QStringLiteral("Silent"));
 }
@@ -133,25 +133,25 @@ TEST_F(MainWindowTest, SilentStopsRecordingAndReturnsToIdle)
 TEST_F(MainWindowTest, SendRingAndSendStopPutTheSignalsOnTheWire)
 {
     createForm();
-    form->addressEdit->setText(QStringLiteral("127.0.0.1"));
-    form->sendRingButton->click();
+    addressEdit->setText(QStringLiteral("127.0.0.1"));
+    sendRingButton->click();
     QNetworkDatagram ring = nextDatagram();
     ASSERT_TRUE(ring.isValid());
     EXPECT_EQ(ring.data().size(), 390);
     EXPECT_TRUE(ring.data().startsWith("ring"));
     EXPECT_EQ(ring.senderPort(), 5551);
-    EXPECT_FALSE(form->sendRingButton->isEnabled());
+    EXPECT_FALSE(sendRingButton->isEnabled());
     EXPECT_EQ(form->currentPeer(), QStringLiteral("127.0.0.1"));
     EXPECT_EQ(form->windowTitle(), QStringLiteral("Sending ring"));
 
-    form->sendStopButton->setEnabled(true);  // a received datagram would enable it
-    form->sendStopButton->click();
+    sendStopButton->setEnabled(true);  // a received datagram would enable it
+    sendStopButton->click();
     QNetworkDatagram stop = nextDatagram();
     ASSERT_TRUE(stop.isValid());
     EXPECT_EQ(stop.data().size(), 390);
     EXPECT_TRUE(stop.data().startsWith("stop"));
-    EXPECT_FALSE(form->sendStopButton->isEnabled());
-    EXPECT_TRUE(form->addressEdit->text().isEmpty());
+    EXPECT_FALSE(sendStopButton->isEnabled());
+    EXPECT_TRUE(addressEdit->text().isEmpty());
     EXPECT_EQ(form->currentPeer(), QStringLiteral("127.0.0.1"));
     EXPECT_EQ(form->windowTitle(), QStringLiteral("Sending STOP"));
 }
@@ -166,44 +166,44 @@ TEST_F(MainWindowTest, ACallCanBeMadeFromTheKeyboardAlone)
     const auto press = [this](Qt::Key letter) { QTest::keyClick(form->windowHandle(), letter, Qt::AltModifier); };
 
     press(Qt::Key_P);
-    ASSERT_TRUE(processEventsUntil([this] { return form->addressEdit->hasFocus(); }));
-    QTest::keyClicks(form->addressEdit, QStringLiteral("127.0.0.1"));
+    ASSERT_TRUE(processEventsUntil([this] { return addressEdit->hasFocus(); }));
+    QTest::keyClicks(addressEdit, QStringLiteral("127.0.0.1"));
     press(Qt::Key_R);
     ASSERT_TRUE(nextDatagram().data().startsWith("ring"));
     press(Qt::Key_S);
-    ASSERT_TRUE(processEventsUntil([this] { return form->capture->Active(); }));
-    EXPECT_TRUE(form->speakButton->isChecked());
-    form->sendStopButton->setEnabled(true); // a received datagram would enable it
+    ASSERT_TRUE(processEventsUntil([this] { return capture->Active(); }));
+    EXPECT_TRUE(speakButton->isChecked());
+    sendStopButton->setEnabled(true); // a received datagram would enable it
     press(Qt::Key_T);
     ASSERT_TRUE(nextDatagram().data().startsWith("stop"));
     press(Qt::Key_I);
-    ASSERT_TRUE(processEventsUntil([this] { return !form->capture->Active(); }));
+    ASSERT_TRUE(processEventsUntil([this] { return !capture->Active(); }));
     EXPECT_EQ(form->windowTitle(), QStringLiteral("Silent"));
     // Tab runs through the controls as they read, left to right, top to bottom,
     // passing over the disabled "Send STOP"; Speak and Silent, one group, take one stop.
-    form->addressEdit->setFocus();
+    addressEdit->setFocus();
     QStringList order;
-    for (int i = 0; i < 8 && (order.isEmpty() || QApplication::focusWidget() != form->addressEdit); ++i) {
+    for (int i = 0; i < 8 && (order.isEmpty() || QApplication::focusWidget() != addressEdit); ++i) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         order.append(QApplication::focusWidget()->accessibleName());
     }
     EXPECT_EQ(order.join(u'|').toStdString(),
               "Contact list|Send RING|Messages|Speak|Start Kavelo every time I start Windows|Remote IP:");
     // The underline is no part of what the buttons say.
-    EXPECT_EQ(QAccessible::queryAccessibleInterface(form->silentButton)->text(QAccessible::Name), QStringLiteral("Silent"));
-    EXPECT_EQ(QAccessible::queryAccessibleInterface(form->sendStopButton)->text(QAccessible::Name), QStringLiteral("Send STOP"));
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(silentButton)->text(QAccessible::Name), QStringLiteral("Silent"));
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(sendStopButton)->text(QAccessible::Name), QStringLiteral("Send STOP"));
 }
 
 TEST_F(MainWindowTest, SendStopWhileSpeakingKeepsRecordingAndSending)
 {
     createForm();
-    form->addressEdit->setText(QStringLiteral("127.0.0.1"));
-    form->speakButton->click();
-    form->sendStopButton->setEnabled(true);
-    form->sendStopButton->click();
+    addressEdit->setText(QStringLiteral("127.0.0.1"));
+    speakButton->click();
+    sendStopButton->setEnabled(true);
+    sendStopButton->click();
     ASSERT_TRUE(nextDatagram().data().startsWith("stop"));
-    EXPECT_TRUE(form->capture->Active());
-    EXPECT_TRUE(form->speakButton->isChecked());
+    EXPECT_TRUE(capture->Active());
+    EXPECT_TRUE(speakButton->isChecked());
     ASSERT_TRUE(audio->fill(speechLikeBuffer()));
     EXPECT_EQ(nextDatagram().data().size(), 390);
 }
@@ -211,24 +211,24 @@ TEST_F(MainWindowTest, SendStopWhileSpeakingKeepsRecordingAndSending)
 TEST_F(MainWindowTest, ChangingTheAddressDisablesSendStop)
 {
     createForm();
-    form->sendStopButton->setEnabled(true);
-    form->addressEdit->setText(QStringLiteral("10.0.0.1"));
-    EXPECT_FALSE(form->sendStopButton->isEnabled());
+    sendStopButton->setEnabled(true);
+    addressEdit->setText(QStringLiteral("10.0.0.1"));
+    EXPECT_FALSE(sendStopButton->isEnabled());
 }
 
 TEST_F(MainWindowTest, AnInvalidAddressIsReportedAndChangesNothing)
 {
     createForm();
     for (const QString& address : {QString(), QStringLiteral("225.1.1.1"), QStringLiteral("10.0.0")}) {
-        form->addressEdit->setText(address);
+        addressEdit->setText(address);
         boxes.messages.clear();
-        form->speakButton->click();
-        EXPECT_TRUE(form->silentButton->isChecked()) << "Silent is put back down";
-        form->sendRingButton->click();
-        form->messagesButton->click();
+        speakButton->click();
+        EXPECT_TRUE(silentButton->isChecked()) << "Silent is put back down";
+        sendRingButton->click();
+        messagesButton->click();
         EXPECT_EQ(boxes.messages, QStringList(3, QStringLiteral("Enter a valid IP address!!!")));
         EXPECT_TRUE(form->currentPeer().isEmpty());
-        EXPECT_TRUE(form->sendRingButton->isEnabled());
+        EXPECT_TRUE(sendRingButton->isEnabled());
         EXPECT_EQ(audio->count(Op::WaveInOpen), 0);
     }
     EXPECT_FALSE(peer.hasPendingDatagrams());
@@ -237,19 +237,19 @@ TEST_F(MainWindowTest, AnInvalidAddressIsReportedAndChangesNothing)
 TEST_F(MainWindowTest, AnOversizeFirstGroupEndsTheHandlerWithTheConversionError)
 {
     createForm();
-    form->addressEdit->setText(QStringLiteral("12345678901.0.0.1"));
-    form->sendRingButton->click();
+    addressEdit->setText(QStringLiteral("12345678901.0.0.1"));
+    sendRingButton->click();
     EXPECT_EQ(errors.messages, QStringList{QStringLiteral("'12345678901' is not a valid integer value")});
-    EXPECT_TRUE(form->sendRingButton->isEnabled());
+    EXPECT_TRUE(sendRingButton->isEnabled());
 }
 
 TEST_F(MainWindowTest, SendRingToTheNullAddressFailsAfterTheStateHasChanged)
 {
     createForm();
-    form->addressEdit->setText(QStringLiteral("0.0.0.0"));
-    form->sendRingButton->click();
+    addressEdit->setText(QStringLiteral("0.0.0.0"));
+    sendRingButton->click();
     EXPECT_EQ(errors.messages, QStringList{QStringLiteral("Null Remote Address")});
-    EXPECT_FALSE(form->sendRingButton->isEnabled());
+    EXPECT_FALSE(sendRingButton->isEnabled());
     EXPECT_EQ(form->currentPeer(), QStringLiteral("0.0.0.0"));
     EXPECT_EQ(form->windowTitle(), QStringLiteral("Sending ring"));
 }
@@ -257,14 +257,14 @@ TEST_F(MainWindowTest, SendRingToTheNullAddressFailsAfterTheStateHasChanged)
 TEST_F(MainWindowTest, AFailingVoiceSendIsShownOnceAndTheCallFallsBackToSilent)
 {
     createForm();
-    form->addressEdit->setText(QStringLiteral("0.0.0.0"));
-    form->speakButton->click();
-    ASSERT_TRUE(form->capture->Active());
+    addressEdit->setText(QStringLiteral("0.0.0.0"));
+    speakButton->click();
+    ASSERT_TRUE(capture->Active());
     ASSERT_TRUE(audio->fill(speechLikeBuffer()));
     processEventsUntil([this] { return !errors.messages.isEmpty(); });
     EXPECT_EQ(errors.messages, QStringList{QStringLiteral("Null Remote Address")});
-    EXPECT_FALSE(form->capture->Active());
-    EXPECT_TRUE(form->silentButton->isChecked());
+    EXPECT_FALSE(capture->Active());
+    EXPECT_TRUE(silentButton->isChecked());
     EXPECT_EQ(form->windowTitle(), QStringLiteral("Silent"));
     EXPECT_FALSE(audio->fill(speechLikeBuffer())) << "nothing is recording any more";
 }
@@ -273,14 +273,14 @@ TEST_F(MainWindowTest, AnAddressThatNeedsALookupIsNeverLookedUpInsideTheCaptureH
 {
     createForm();
     // Accepted by the address check, but no dotted address: it has to be looked up.
-    form->addressEdit->setText(QStringLiteral("1.2.3.4567"));
-    form->speakButton->click();
-    ASSERT_TRUE(form->capture->Active());
+    addressEdit->setText(QStringLiteral("1.2.3.4567"));
+    speakButton->click();
+    ASSERT_TRUE(capture->Active());
     int depth = 0;
     int deepest = 0;
     int handled = 0;
-    const auto handler = form->capture->OnBufferFull;
-    form->capture->OnBufferFull = [&](QObject* sender, const void* data, qint32 size) {
+    const auto handler = capture->OnBufferFull;
+    capture->OnBufferFull = [&](QObject* sender, const void* data, qint32 size) {
         deepest = std::max(deepest, ++depth);
         handler(sender, data, size);
         --depth;
@@ -292,11 +292,11 @@ TEST_F(MainWindowTest, AnAddressThatNeedsALookupIsNeverLookedUpInsideTheCaptureH
     ASSERT_TRUE(processEventsUntil([&] { return handled == 3; }));
     EXPECT_EQ(deepest, 1) << "a captured buffer was handled inside another one's wait";
     // The name is found nowhere: that is told once and the call ends.
-    while (form->capture->Active() && audio->fill(speechLikeBuffer()))
+    while (capture->Active() && audio->fill(speechLikeBuffer()))
         processEventsUntil([&] { return !errors.messages.isEmpty(); }, 300);
     EXPECT_EQ(errors.messages, QStringList{QStringLiteral("Host Lookup Canceled")});
     EXPECT_EQ(deepest, 1);
-    EXPECT_TRUE(form->silentButton->isChecked());
+    EXPECT_TRUE(silentButton->isChecked());
 }
 
 TEST_F(MainWindowTest, SendMessageNeedsOnlyANonEmptyAddress)
@@ -305,12 +305,12 @@ TEST_F(MainWindowTest, SendMessageNeedsOnlyANonEmptyAddress)
     form->sendMessage(makeTextMessage("hi"));
     EXPECT_EQ(boxes.messages, QStringList{QStringLiteral("Enter a valid IP address!!!")});
 
-    form->addressEdit->setText(QStringLiteral("127.0.0.1"));
+    addressEdit->setText(QStringLiteral("127.0.0.1"));
     form->sendMessage(makeTextMessage("hi"));
     const QNetworkDatagram text = nextDatagram();
     EXPECT_EQ(text.data().size(), 390);
     EXPECT_TRUE(text.data().startsWith("|messhi|"));
-    EXPECT_FALSE(form->sendRingButton->isEnabled());
+    EXPECT_FALSE(sendRingButton->isEnabled());
     EXPECT_EQ(form->currentPeer(), QStringLiteral("127.0.0.1"));
 }
 
@@ -320,7 +320,7 @@ TEST_F(MainWindowTest, AReceivePortHeldByAnotherProgramIsToldOnceAtStart)
     ASSERT_TRUE(holder.bind(QHostAddress::AnyIPv4, 5552, QUdpSocket::DontShareAddress));
     MainWindow blocked;
     EXPECT_EQ(boxes.messages, QStringList{QStringLiteral("Kavelo cannot receive calls: UDP port 5552 is in use.")});
-    EXPECT_EQ(blocked.receiver->BoundPort(), 0);
+    EXPECT_EQ(component<UdpEndpoint>(blocked, "receiver")->BoundPort(), 0);
 }
 
 TEST_F(MainWindowTest, StartsWithoutComplaintWhenItsPortsAreFree)
@@ -333,7 +333,7 @@ TEST_F(MainWindowTest, ProgramFolderIsTheCurrentDirectoryWithoutAnAutostartValue
 {
     createForm();
     EXPECT_EQ(form->programFolder(), QDir::currentPath() + QLatin1Char('/'));
-    EXPECT_FALSE(form->autostartCheck->isChecked());
+    EXPECT_FALSE(autostartCheck->isChecked());
 }
 
 TEST_F(MainWindowTest, ProgramFolderComesFromTheAutostartValue)
@@ -341,7 +341,7 @@ TEST_F(MainWindowTest, ProgramFolderComesFromTheAutostartValue)
     AutostartStore::write(QStringLiteral("Kavelo"), autostartCommand(QStringLiteral("/opt/kavelo test/")));
     createForm();
     EXPECT_EQ(form->programFolder(), QStringLiteral("/opt/kavelo test/"));
-    EXPECT_TRUE(form->autostartCheck->isChecked());
+    EXPECT_TRUE(autostartCheck->isChecked());
 }
 
 } // namespace

@@ -35,9 +35,9 @@ protected:
     // Puts the window into a conversation with 127.0.0.1.
     void speakTo127001()
     {
-        form->addressEdit->setText(QStringLiteral("127.0.0.1"));
-        form->speakButton->click();
-        ASSERT_TRUE(form->capture->Active());
+        addressEdit->setText(QStringLiteral("127.0.0.1"));
+        speakButton->click();
+        ASSERT_TRUE(capture->Active());
     }
 
     void writeRingSound()
@@ -62,16 +62,18 @@ TEST_F(ReceiveDispatchTest, VoiceFromAnyoneWhileIdleIsPlayedAtOnce)
     const QByteArray voice(390, '\x42');
     sendToWindow(voice);
     ASSERT_TRUE(processEventsUntil([this] { return audio->count(Op::WaveOutWrite) == 1; }));
-    EXPECT_EQ(form->addressEdit->text(), QStringLiteral("127.0.0.1"));
-    EXPECT_TRUE(form->playback->Active());
-    EXPECT_EQ(form->playback->NumBuffers(), 0);
-    EXPECT_EQ(audio->openPlayback()->format, form->converter->ACMFormatOut());
+    EXPECT_EQ(addressEdit->text(), QStringLiteral("127.0.0.1"));
+    EXPECT_TRUE(playback->Active());
+    EXPECT_EQ(playback->NumBuffers(), 0);
+    EXPECT_EQ(audio->openPlayback()->format, converter->ACMFormatOut());
     EXPECT_EQ(audio->calls().back().bytes, voice);
-    EXPECT_FALSE(form->contactListButton->isEnabled());
+    EXPECT_FALSE(contactListButton->isEnabled());
+    EXPECT_FALSE(sendStopButton->isEnabled()) << "the sender's address put into the field is an edit of it";
     EXPECT_EQ(missedRows(), 0);
 
     sendToWindow(QByteArray(130, '\x43'));
     ASSERT_TRUE(processEventsUntil([this] { return audio->count(Op::WaveOutWrite) == 2; }));
+    EXPECT_TRUE(sendStopButton->isEnabled()) << "a datagram offers Send STOP";
     EXPECT_EQ(audio->count(Op::WaveOutOpen), 1) << "playback stays open for the conversation";
 }
 
@@ -81,7 +83,7 @@ TEST_F(ReceiveDispatchTest, ARingShowsTheAlertWithTheCallersNameAndPlaysTheRingS
     sendToWindow(QByteArray("ring").leftJustified(390, '\0'), QStringLiteral("127.0.0.2"));
     ASSERT_TRUE(processEventsUntil([this] { return ringAlert->isVisible(); }));
     EXPECT_EQ(ringAlert->callerLabel->text(), QStringLiteral("Ann"));
-    EXPECT_EQ(form->addressEdit->text(), QStringLiteral("127.0.0.2"));
+    EXPECT_EQ(addressEdit->text(), QStringLiteral("127.0.0.2"));
     EXPECT_EQ(audio->count(Op::WaveOutOpen), 1) << "the ring sound's device";
     EXPECT_EQ(audio->openPlayback()->format.bitsPerSample(), 16);
     EXPECT_GT(audio->count(Op::WaveOutWrite), 0);
@@ -114,7 +116,7 @@ TEST_F(ReceiveDispatchTest, AThirdPartyDuringACallIsListedOnceAndShownAtSilent)
     EXPECT_EQ(missedCalls->missedCallsView->topLevelItem(0)->text(0), QStringLiteral("Ann"));
     EXPECT_FALSE(ringAlert->isVisible()) << "a third party never rings";
     EXPECT_EQ(audio->count(Op::WaveOutOpen), 0) << "and is never played";
-    EXPECT_EQ(form->addressEdit->text(), QStringLiteral("127.0.0.1"));
+    EXPECT_EQ(addressEdit->text(), QStringLiteral("127.0.0.1"));
 
     sendToWindow(QByteArray(390, '\x11'), QStringLiteral("127.0.0.2"));
     sendToWindow("stop", QStringLiteral("127.0.0.3"));
@@ -123,11 +125,11 @@ TEST_F(ReceiveDispatchTest, AThirdPartyDuringACallIsListedOnceAndShownAtSilent)
     EXPECT_TRUE(form->missedCalls());
 
     EXPECT_FALSE(missedCalls->isVisible());
-    form->silentButton->click();
+    silentButton->click();
     EXPECT_TRUE(missedCalls->isVisible());
     EXPECT_FALSE(form->missedCalls());
     missedCalls->hide();
-    form->silentButton->click();
+    silentButton->click();
     EXPECT_FALSE(missedCalls->isVisible()) << "shown once per recorded call";
 }
 
@@ -141,29 +143,29 @@ TEST_F(ReceiveDispatchTest, AScreenReaderHearsTheStatusAThirdPartyAndAReceivedLi
         return accessible != nullptr ? accessible->text(QAccessible::Name) : QStringLiteral("(none)");
     };
     EXPECT_EQ(textOf(form.get()), QStringLiteral("Kavelo 1.0b PC-PC call"));
-    EXPECT_EQ(form->trayIcon->toolTip(), QStringLiteral("Kavelo: PC-to-PC voice calls"));
+    EXPECT_EQ(trayIcon->toolTip(), QStringLiteral("Kavelo: PC-to-PC voice calls"));
     EXPECT_EQ(QAccessible::queryAccessibleInterface(form.get())->role(), QAccessible::Window);
     speakTo127001();
-    ASSERT_TRUE(audio->fill(form->converter->InputBufferSize(), '\x40'));
+    ASSERT_TRUE(audio->fill(converter->InputBufferSize(), '\x40'));
     ASSERT_TRUE(processEventsUntil([&] { return textOf(form.get()) == QStringLiteral("Speaking 1625 B/s"); }));
 
     sendToWindow("ring", QStringLiteral("127.0.0.2"));
     ASSERT_TRUE(processEventsUntil([this] { return missedRows() == 1; }));
-    ASSERT_TRUE(audio->fill(form->converter->InputBufferSize(), '\x40')); // the caption goes back at once
+    ASSERT_TRUE(audio->fill(converter->InputBufferSize(), '\x40')); // the caption goes back at once
     ASSERT_TRUE(processEventsUntil([&] { return textOf(form.get()) == QStringLiteral("Speaking 1625 B/s"); }));
-    const QAccessibleInterface* announcement = QAccessible::queryAccessibleInterface(form->announcer);
+    const QAccessibleInterface* announcement = QAccessible::queryAccessibleInterface(announcer);
     ASSERT_NE(announcement, nullptr);
     EXPECT_EQ(announcement->role(), QAccessible::Notification);
-    EXPECT_EQ(textOf(form->announcer), QStringLiteral("Ann tries to connect"));
+    EXPECT_EQ(textOf(announcer), QStringLiteral("Ann tries to connect"));
     EXPECT_EQ(announcement->parent()->object(), form.get());
 
     sendToWindow("|messhello|", QStringLiteral("127.0.0.2"));
-    ASSERT_TRUE(processEventsUntil([&] { return textOf(form->announcer).endsWith(QStringLiteral("): hello")); }));
-    EXPECT_TRUE(textOf(form->announcer).startsWith(QStringLiteral("Ann ("))) << "told with its sender";
-    form->silentButton->click();
+    ASSERT_TRUE(processEventsUntil([&] { return textOf(announcer).endsWith(QStringLiteral("): hello")); }));
+    EXPECT_TRUE(textOf(announcer).startsWith(QStringLiteral("Ann ("))) << "told with its sender";
+    silentButton->click();
     EXPECT_EQ(textOf(form.get()), QStringLiteral("Silent"));
     // The tray icon's tooltip says the same.
-    EXPECT_EQ(form->trayIcon->toolTip(), QStringLiteral("Kavelo: Silent"));
+    EXPECT_EQ(trayIcon->toolTip(), QStringLiteral("Kavelo: Silent"));
 }
 
 TEST_F(ReceiveDispatchTest, AStopWhileSpeakingEndsTheConversationWithAMessage)
@@ -173,9 +175,9 @@ TEST_F(ReceiveDispatchTest, AStopWhileSpeakingEndsTheConversationWithAMessage)
     ASSERT_TRUE(processEventsUntil([this] { return !boxes.messages.isEmpty(); }));
     EXPECT_EQ(boxes.messages,
               QStringList{QStringLiteral("You recieved STOP signal from Me maybe you should call him/her later.")});
-    EXPECT_TRUE(form->silentButton->isChecked());
-    EXPECT_FALSE(form->capture->Active());
-    EXPECT_TRUE(form->addressEdit->text().isEmpty());
+    EXPECT_TRUE(silentButton->isChecked());
+    EXPECT_FALSE(capture->Active());
+    EXPECT_TRUE(addressEdit->text().isEmpty());
     EXPECT_TRUE(form->currentPeer().isEmpty());
     EXPECT_EQ(form->windowTitle(), QStringLiteral("Silent"));
 }
@@ -219,7 +221,7 @@ TEST_F(ReceiveDispatchTest, AThirdPartysTextIsShownWithoutTouchingTheCall)
     ASSERT_TRUE(processEventsUntil([this] { return messages->isVisible(); }));
     EXPECT_TRUE(messages->conversationPane->toPlainText().endsWith(QStringLiteral("): hello")));
     EXPECT_EQ(form->currentPeer(), QStringLiteral("127.0.0.1"));
-    EXPECT_EQ(form->addressEdit->text(), QStringLiteral("127.0.0.1"));
+    EXPECT_EQ(addressEdit->text(), QStringLiteral("127.0.0.1"));
     EXPECT_EQ(missedRows(), 0);
 }
 
@@ -235,7 +237,7 @@ TEST_F(ReceiveDispatchTest, AnsweringARingWithSpeakEndsTheAlertButNotTheCall)
     ringAlert->timeoutTimer->setInterval(50);
     sendToWindow("ring", QStringLiteral("127.0.0.1"));
     ASSERT_TRUE(processEventsUntil([this] { return ringAlert->isVisible(); }));
-    form->speakButton->click();
+    speakButton->click();
     EXPECT_FALSE(ringAlert->isVisible());
     EXPECT_FALSE(ringAlert->timeoutTimer->isActive());
     processEventsFor(200);
@@ -248,8 +250,8 @@ TEST_F(ReceiveDispatchTest, AnsweringARingWithSpeakEndsTheAlertButNotTheCall)
     sendToWindow(QByteArray(390, '\x33'), QStringLiteral("127.0.0.3"));
     ASSERT_TRUE(processEventsUntil([this] { return missedRows() == 1; }));
     processEventsFor(100);
-    EXPECT_TRUE(form->speakButton->isChecked());
-    EXPECT_TRUE(form->capture->Active());
+    EXPECT_TRUE(speakButton->isChecked());
+    EXPECT_TRUE(capture->Active());
     EXPECT_TRUE(boxes.messages.isEmpty());
     EXPECT_EQ(audio->count(Op::WaveOutWrite), 0);
 }
@@ -270,7 +272,7 @@ TEST_F(ReceiveDispatchTest, TheAlertOfARingDuringACallNeverTakesThePeer)
     ringAlert->okButton->click();
     EXPECT_FALSE(ringAlert->isVisible());
     EXPECT_EQ(form->currentPeer(), QStringLiteral("127.0.0.1")) << "OK cleared the peer";
-    EXPECT_TRUE(form->speakButton->isChecked());
+    EXPECT_TRUE(speakButton->isChecked());
 }
 
 TEST_F(ReceiveDispatchTest, AnsweringWithATextLineEndsTheAlertToo)
