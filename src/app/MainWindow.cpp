@@ -29,6 +29,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
+#include <QTimer>
 #include <QToolButton>
 #include <algorithm>
 
@@ -116,6 +117,10 @@ void MainWindow::createComponents()
     readComponentDataFile(this, QStringLiteral(":/forms/MainWindow.txt"));
 
     capture_->OnBufferFull = [this](QObject*, const void* data, qint32 size) { onCapturedBuffer(data, size); };
+
+    microphoneRetry_ = new QTimer(this);
+    microphoneRetry_->setInterval(kMicrophoneRetryMs);
+    connect(microphoneRetry_, &QTimer::timeout, this, [this] { reopenLostMicrophone(); });
 }
 
 void MainWindow::createControls()
@@ -271,19 +276,41 @@ void MainWindow::onSpeak()
         converter_->setInputBufferSize(captureBufferBytes(converter_->ACMFormatIn()));
     capture_->setBufferSize(converter_->InputBufferSize());
     converter_->setActive(true);
+    microphoneRetry_->start();
     capture_->Open(converter_->ACMFormatIn());
+}
+
+void MainWindow::reopenLostMicrophone()
+{
+    // A microphone lost while speaking (unplugged, suspended, its server
+    // restarted) closed the capture, told once; the talk goes on by itself as
+    // soon as the microphone opens again, as the peer's voice does on playback.
+    if (!call_.speaking()) {
+        microphoneRetry_->stop();
+        return;
+    }
+    if (capture_->Active())
+        return;
+    try {
+        capture_->Open(converter_->ACMFormatIn());
+    } catch (const Exception&) {
+        // Still gone: tried again at the next tick, without another box.
+    }
 }
 
 void MainWindow::onCapturedBuffer(const void* data, qint32 size)
 {
+    // Only sound that was captured goes on the wire: a buffer that comes back
+    // without any (a lost microphone hands back what it held) sends nothing,
+    // and a partly filled one sends only what it holds.
+    if (size <= 0 || data == nullptr)
+        return;
     // A failure here would repeat with every quarter second of sound: it is shown
     // once and the conversation falls back to "Silent" instead.
     try {
-        const auto count = std::min<std::size_t>(static_cast<std::size_t>(std::max(size, 0)),
-                                                  converter_->InputBufferSize());
-        if (count > 0)
-            std::memcpy(converter_->InputBuffer(), data, count);
-        const int converted = converter_->Convert();
+        const auto count = std::min<std::uint32_t>(static_cast<std::uint32_t>(size), converter_->InputBufferSize());
+        std::memcpy(converter_->InputBuffer(), data, count);
+        const int converted = converter_->Convert(count);
         setWindowTitle(QStringLiteral("Speaking 1625 B/s"));
         DatagramBuffer datagram{};
         const auto available = std::min<std::size_t>(converter_->OutputBufferSize(), datagram.size());
@@ -301,6 +328,7 @@ void MainWindow::onCapturedBuffer(const void* data, qint32 size)
 void MainWindow::onSilent()
 {
     call_.silence();
+    microphoneRetry_->stop();
     capture_->Close();
     playback_->Close();
     setWindowTitle(QStringLiteral("Silent"));

@@ -16,6 +16,7 @@ class QButtonGroup;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
+class QTimer;
 class QToolButton;
 
 namespace kavelo {
@@ -97,6 +98,7 @@ private:
     void onContactList();  // contact list
     void onMessages();  // "Messages"
     void onCapturedBuffer(const void* data, qint32 size);
+    void reopenLostMicrophone();
     void onShown();
     void onAuthorClicked();
 
@@ -133,6 +135,9 @@ private:
     UdpEndpoint* receiver_;
     MediaPlayer* ringPlayer_;
     ReceiveDispatch* receive_;
+    // While speaking: how often a lost microphone is tried again.
+    static constexpr int kMicrophoneRetryMs = 1000;
+    QTimer* microphoneRetry_;
 };
 
 } // namespace kavelo

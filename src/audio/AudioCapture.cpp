@@ -130,8 +130,23 @@ void AudioCapture::bufferDone(const NotificationMessage& message)
     buffer.header.dwFlags = 0;
     buffer.header.dwLoops = 0;
     std::memset(buffer.data.get(), 0, buffer.dataSize);
-    check("WaveIn-PrepareHeader", device_->prepareHeader(buffer.header));
-    check("WaveInAddBuffer", device_->addBuffer(buffer.header));
+    requeue(buffer);
+}
+
+void AudioCapture::requeue(DeviceBuffer& buffer)
+{
+    // A device that is gone hands back every buffer it held, each refused
+    // here in turn: the component closes at the first, so that the loss is told
+    // once and the next Open finds the device the server offers now.
+    const auto refused = [this](const char* operation, MMRESULT result) {
+        if (deviceIsGone(result))
+            Close();
+        check(operation, result);
+    };
+    if (const MMRESULT result = device_->prepareHeader(buffer.header))
+        refused("WaveIn-PrepareHeader", result);
+    if (const MMRESULT result = device_->addBuffer(buffer.header))
+        refused("WaveInAddBuffer", result);
 }
 
 } // namespace kavelo

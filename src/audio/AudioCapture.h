@@ -38,6 +38,8 @@ public:
 
     // Opens the device, queues NumBuffers buffers and starts recording; does
     // nothing while active. Raises AudioCaptureError when the device refuses a step.
+    // A device found gone while recording closes the component (told once, by
+    // the error of the buffer that found it); Open again to record anew.
     void Open(WaveFormat format);
     // Stops recording and releases every buffer; the last, partly filled
     // buffer is never reported. Does nothing while inactive; raises nothing.
@@ -55,6 +57,7 @@ public:
 private:
     void queueNewBuffer();
     void bufferDone(const NotificationMessage& message);
+    void requeue(DeviceBuffer& buffer);
     // Shuts a device left open by a failed Open; results do not matter here.
     void discardDevice();
 

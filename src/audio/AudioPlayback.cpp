@@ -93,7 +93,7 @@ void AudioPlayback::refused(DeviceBuffer& buffer, MMRESULT result, bool prepared
         buffers_.erase(found);
     // A device that is gone plays nothing again: the component closes it, so
     // that the next Open finds the device the server offers now.
-    if (result == MMSYSERR_BADDEVICEID || result == MMSYSERR_NODRIVER)
+    if (deviceIsGone(result))
         Close();
 }
 

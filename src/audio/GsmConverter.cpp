@@ -3,6 +3,7 @@
 #include "audio/ResultCheck.h"
 
 #include <QIODevice>
+#include <QScopeGuard>
 #include <QtEndian>
 #include <algorithm>
 #include <cstring>
@@ -133,8 +134,17 @@ void GsmConverter::deactivate()
 
 int GsmConverter::Convert()
 {
+    return Convert(inputBufferSize_);
+}
+
+int GsmConverter::Convert(std::uint32_t sourceBytes)
+{
     if (outputBuffer_)
         std::memset(outputBuffer_.get(), 0, outputBufferSize_);
+    // The prepared header keeps its full length for the next conversion, even
+    // when this one raises.
+    header_.cbSrcLength = std::min(sourceBytes, inputBufferSize_);
+    const auto restore = qScopeGuard([this] { header_.cbSrcLength = inputBufferSize_; });
     // An inactive converter has no stream (handle 0), which the manager refuses.
     check("acmStreamConvert:", manager_->streamConvert(stream_, header_, ACM_STREAMCONVERTF_BLOCKALIGN));
     check("acmStreamReset", manager_->streamReset(stream_, 0));

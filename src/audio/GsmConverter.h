@@ -45,6 +45,9 @@ public:
 
     // Converts the whole input buffer; returns the bytes written to OutputBuffer.
     int Convert();
+    // Converts the first `sourceBytes` of the input buffer (at most all of it),
+    // in whole blocks: what a partly filled buffer holds, and nothing after it.
+    int Convert(std::uint32_t sourceBytes);
 
     void DefineProperties(Filer& filer) override;
 

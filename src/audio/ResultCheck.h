@@ -19,4 +19,12 @@ void checkWaveResult(const char* operation, MMRESULT code)
     checkResult<E>(QString::fromLatin1(operation), code, waveResultTexts());
 }
 
+// Whether a device's refusal means it is gone (unplugged, its server lost or
+// restarted): it will take nothing again, and only a new open finds the device
+// the server offers now.
+inline bool deviceIsGone(MMRESULT code)
+{
+    return code == MMSYSERR_BADDEVICEID || code == MMSYSERR_NODRIVER;
+}
+
 } // namespace kavelo

@@ -125,6 +125,77 @@ TEST_F(FaultTest, ASuspendedMicrophoneThatCannotStartIsReportedAndSilentRecovers
     EXPECT_EQ(errors.messages.size(), 1);
 }
 
+// A microphone lost in a call (unplugged, suspended, its server restarted)
+// hands back every buffer it held, with no sound in them. Only what was
+// captured may go on the wire: never the last buffer again, never memory that
+// was never written. The loss is told once, and the talk goes on by itself
+// once the microphone opens again.
+TEST_F(FaultTest, AMicrophoneLostInACallSendsNothingItDidNotHearAndComesBackByItself)
+{
+    createForm();
+    addressEdit->setText(QStringLiteral("127.0.0.1"));
+    speakButton->click();
+    ASSERT_TRUE(capture->Active());
+    const QByteArray heard = speechLikeBuffer().left(1920);
+    ASSERT_TRUE(audio->fill(heard));
+    const QNetworkDatagram first = nextDatagram();
+    ASSERT_TRUE(first.isValid());
+    EXPECT_EQ(first.data().size(), 390);
+
+    // Gone: what the device held comes back empty, and it takes nothing again.
+    audio->answerAlways(Op::WaveInAddBuffer, MMSYSERR_BADDEVICEID);
+    audio->answerAlways(Op::WaveInOpen, MMSYSERR_BADDEVICEID);
+    int handedBack = 0;
+    while (audio->fill(QByteArrayView()))
+        ++handedBack;
+    ASSERT_GT(handedBack, 0);
+    processEventsFor(300);
+    EXPECT_FALSE(nextDatagram(300).isValid()) << "sound nobody said went on the wire";
+    ASSERT_EQ(errors.messages.size(), 1) << errors.messages.join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(errors.messages.front().startsWith(QStringLiteral("WaveIn"))) << errors.messages.front().toStdString();
+    EXPECT_FALSE(capture->Active());
+
+    // Tried again while it stays gone, without another box.
+    processEventsFor(2500);
+    EXPECT_GE(audio->count(Op::WaveInOpen), 3);
+    EXPECT_EQ(errors.messages.size(), 1);
+    EXPECT_FALSE(nextDatagram(100).isValid());
+
+    // Back: the talk goes on with nothing done by the user.
+    audio->clearAnswers();
+    ASSERT_TRUE(processEventsUntil([this] { return capture->Active(); }, 3000));
+    EXPECT_TRUE(speakButton->isChecked());
+    ASSERT_TRUE(audio->fill(heard));
+    const QNetworkDatagram resumed = nextDatagram();
+    ASSERT_TRUE(resumed.isValid());
+    EXPECT_EQ(resumed.data().size(), 390);
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("Speaking 1625 B/s"));
+    EXPECT_EQ(errors.messages.size(), 1);
+
+    // "Silent" ends the tries.
+    silentButton->click();
+    const int opens = audio->count(Op::WaveInOpen);
+    processEventsFor(1500);
+    EXPECT_EQ(audio->count(Op::WaveInOpen), opens);
+    EXPECT_TRUE(audio->misuse().isEmpty()) << audio->misuse().join(QLatin1Char('\n')).toStdString();
+}
+
+// A buffer handed back part filled (the microphone went mid-buffer) sends the
+// whole blocks it holds and nothing of what the buffer held before.
+TEST_F(FaultTest, APartlyFilledBufferSendsOnlyTheBlocksItHolds)
+{
+    createForm();
+    addressEdit->setText(QStringLiteral("127.0.0.1"));
+    speakButton->click();
+    ASSERT_TRUE(audio->fill(speechLikeBuffer().left(1920)));
+    ASSERT_TRUE(nextDatagram().isValid());
+
+    ASSERT_TRUE(audio->fill(speechLikeBuffer().left(2 * 320 + 100)));
+    const QNetworkDatagram partial = nextDatagram();
+    ASSERT_TRUE(partial.isValid());
+    EXPECT_EQ(partial.data().size(), 2 * 65);
+}
+
 TEST_F(FaultTest, AStartThatFailsHalfWayGivesTheDeviceBack)
 {
     audio->answer(Op::WaveInStart, MMSYSERR_ALLOCATED);

@@ -345,6 +345,39 @@ INSTANTIATE_TEST_SUITE_P(
                       "WaveIn-PrepareHeader Cannot perform this action on a header that has not been prepared.", true},
         ReturnFailure{Op::WaveInAddBuffer, 33, "WaveInAddBuffer raised an unknown error (code #33)", true}));
 
+// A device that is gone (unplugged, its server lost) hands back every buffer
+// it held and refuses each one put back: the component closes at the first,
+// so the loss is told once, and a new Open records again.
+TEST_F(AudioCaptureTest, ADeviceFoundGoneClosesTheComponentAndIsToldOnce)
+{
+    test::ErrorBoxCatcher errors;
+    in.Open(pcm8k());
+    for (const MMRESULT gone : {MMSYSERR_BADDEVICEID, MMSYSERR_NODRIVER}) {
+        SCOPED_TRACE(gone);
+        errors.messages.clear();
+        events.clear();
+        fake->answerAlways(Op::WaveInAddBuffer, gone);
+        int handedBack = 0;
+        while (fake->fill(QByteArrayView()))
+            ++handedBack;
+        EXPECT_EQ(handedBack, 4);
+        deliver();
+        EXPECT_EQ(errors.messages.size(), 1) << errors.messages.join(QLatin1Char('\n')).toStdString();
+        EXPECT_EQ(events.size(), 1u) << "buffers handed back after the loss are not reported";
+        EXPECT_FALSE(in.Active());
+        ASSERT_FALSE(fake->devices().empty());
+        EXPECT_TRUE(fake->devices().back()->closed);
+
+        fake->clearAnswers();
+        in.Open(pcm8k());
+        ASSERT_TRUE(in.Active());
+        ASSERT_TRUE(fake->fill("back"));
+        deliver();
+        ASSERT_EQ(events.size(), 2u);
+        EXPECT_EQ(events.back().bytes, QByteArray("back"));
+    }
+}
+
 TEST_F(AudioCaptureTest, AHandlerThatRaisesKeepsItsBufferAndTheOthersCirculate)
 {
     test::ErrorBoxCatcher errors;
