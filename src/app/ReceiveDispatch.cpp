@@ -85,8 +85,15 @@ void ReceiveDispatch::receiveFromThirdParty(const QString& fromIP, QByteArrayVie
     const QString status = name + QStringLiteral(" tries to connect");
     parts_.window.setCaption(status);
     // The next captured buffer puts the call's caption back within a quarter
-    // second, too soon for a screen reader to read the name: told on its own.
-    parts_.announcer.announce(status);
+    // second, too soon for a screen reader to read the name: told on its own,
+    // once, and again only after a while, though a third party that talks
+    // sends several datagrams a second.
+    constexpr qint64 kAttemptRetoldAfterMs = 10'000;
+    if (status != attemptTold_ || attemptToldAt_.hasExpired(kAttemptRetoldAfterMs)) {
+        parts_.announcer.announce(status);
+        attemptTold_ = status;
+        attemptToldAt_.start();
+    }
     if (parts_.sideWindows.missedCalls->AddMissedCall(name))
         parts_.call.missedCallRecorded();
 }
@@ -156,7 +163,7 @@ QString ReceiveDispatch::displayName(const QString& address)
     // An unreadable contact list names the caller by address; the failure is told
     // once the datagram is handled.
     try {
-        return contactDisplayName(parts_.window.programFolder(), address);
+        return contactNames_.displayName(parts_.window.programFolder(), address);
     } catch (const Exception& e) {
         deferredError_ = e.Message();
         return address;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Guarded.h"
+#include "store/ContactNameLookup.h"
 
 #include <QByteArrayView>
 #include <QElapsedTimer>
@@ -76,6 +77,10 @@ private:
     // Since playback last failed to open or was lost; invalid while it works.
     QElapsedTimer playbackFailed_;
     QString deferredError_;
+    ContactNameLookup contactNames_;
+    // The last third party's attempt told to assistive technology, and when.
+    QString attemptTold_;
+    QElapsedTimer attemptToldAt_;
 };
 
 } // namespace kavelo

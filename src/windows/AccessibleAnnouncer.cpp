@@ -61,6 +61,7 @@ void AccessibleAnnouncer::announce(const QString& text)
     QAccessible::updateAccessibility(&changed);
     QAccessibleEvent shown(this, QAccessible::ObjectShow);
     QAccessible::updateAccessibility(&shown);
+    emit told(text);
 }
 
 } // namespace kavelo

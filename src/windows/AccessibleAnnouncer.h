@@ -22,6 +22,10 @@ public:
     const QString& text() const { return text_; }
     QWidget& window() const { return window_; }
 
+signals:
+    // After each announcement, with what was told.
+    void told(const QString& text);
+
 private:
     QWidget& window_;
     QString text_;

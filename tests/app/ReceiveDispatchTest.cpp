@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTextDocument>
 #include <QSystemTrayIcon>
 #include <QTextEdit>
@@ -131,6 +132,25 @@ TEST_F(ReceiveDispatchTest, AThirdPartyDuringACallIsListedOnceAndShownAtSilent)
     missedCalls->hide();
     silentButton->click();
     EXPECT_FALSE(missedCalls->isVisible()) << "shown once per recorded call";
+}
+
+// A third party that talks sends four datagrams a second; a screen reader
+// hears its attempt once, not with every datagram, and each new caller anew.
+TEST_F(ReceiveDispatchTest, AThirdPartyThatKeepsTalkingIsAnnouncedOnce)
+{
+    speakTo127001();
+    QSignalSpy announcements(announcer, &AccessibleAnnouncer::told);
+    for (int i = 0; i < 8; ++i)
+        sendToWindow(QByteArray(390, '\x11'), QStringLiteral("127.0.0.2"));
+    ASSERT_TRUE(processEventsUntil([this] { return missedRows() == 1; }));
+    processEventsFor(300);
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("Ann tries to connect"));
+    EXPECT_EQ(announcements.count(), 1);
+
+    sendToWindow(QByteArray(390, '\x11'), QStringLiteral("127.0.0.3"));
+    ASSERT_TRUE(processEventsUntil([this] { return missedRows() == 2; }));
+    EXPECT_EQ(announcements.count(), 2);
+    EXPECT_EQ(announcer->text(), QStringLiteral("127.0.0.3 tries to connect"));
 }
 
 // A screen reader reads the caption as the window's name; what the caption

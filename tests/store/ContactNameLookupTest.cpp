@@ -1,6 +1,8 @@
 #include "platform/Exception.h"
 #include "store/ContactNameLookup.h"
+#include "store/ContactsFile.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -16,7 +18,7 @@ struct LookupCase {
     QString displayName;
 };
 
-class ContactNameLookup : public ::testing::TestWithParam<LookupCase> {
+class ContactNameTable : public ::testing::TestWithParam<LookupCase> {
 protected:
     void SetUp() override { ASSERT_TRUE(dir.isValid()); }
     QString folder() const { return dir.path() + u'/'; }
@@ -24,7 +26,7 @@ protected:
     QTemporaryDir dir;
 };
 
-TEST_P(ContactNameLookup, NamesTheSender)
+TEST_P(ContactNameTable, NamesTheSender)
 {
     QFile file(folder() + "contacts.vip");
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
@@ -34,7 +36,7 @@ TEST_P(ContactNameLookup, NamesTheSender)
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Table, ContactNameLookup,
+    Table, ContactNameTable,
     ::testing::Values(
         LookupCase{"listed", "Bob|10.0.0.2\r\nAnn|10.0.0.1\r\n", "10.0.0.1", "Ann"},
         LookupCase{"a longer address holding the sender's is not the sender", "Bob|10.0.0.12\r\n", "10.0.0.1", "10.0.0.1"},
@@ -62,6 +64,38 @@ TEST(ContactNameLookupFile, AReadFailureAfterOpeningIsRaised)
     QTemporaryDir dir;
     ASSERT_TRUE(QFile::link("/proc/self/mem", dir.path() + "/contacts.vip"));
     EXPECT_THROW(contactDisplayName(dir.path() + u'/', "10.0.0.1"), Exception);
+}
+
+// The names are kept between datagrams, never past a change of the file: the
+// contact list replaces it whole, and anything else may rewrite it in place.
+TEST(ContactNameLookupFile, AKeptLookupFollowsEveryChangeOfTheFile)
+{
+    QTemporaryDir dir;
+    const QString folder = dir.path() + u'/';
+    const QString path = contactsFilePath(folder);
+    kavelo::ContactNameLookup lookup;
+    EXPECT_EQ(lookup.displayName(folder, "10.0.0.1"), "10.0.0.1");
+
+    writeContactsFile(path, {Contact{"Ann", "10.0.0.1"}});
+    EXPECT_EQ(lookup.displayName(folder, "10.0.0.1"), "Ann");
+    EXPECT_EQ(lookup.displayName(folder, "10.0.0.2"), "10.0.0.2");
+
+    writeContactsFile(path, {Contact{"Bob", "10.0.0.1"}, Contact{"Cy", "10.0.0.2"}});
+    EXPECT_EQ(lookup.displayName(folder, "10.0.0.1"), "Bob");
+    EXPECT_EQ(lookup.displayName(folder, "10.0.0.2"), "Cy");
+
+    {
+        // Same length, written in place.
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(file.write("Ian") == 3);
+        // As an editor would leave it, a moment later than the last write.
+        ASSERT_TRUE(file.setFileTime(QDateTime::currentDateTime().addSecs(2), QFileDevice::FileModificationTime));
+    }
+    EXPECT_EQ(lookup.displayName(folder, "10.0.0.1"), "Ian");
+
+    ASSERT_TRUE(QFile::remove(path));
+    EXPECT_EQ(lookup.displayName(folder, "10.0.0.1"), "10.0.0.1");
 }
 
 } // namespace
