@@ -434,6 +434,11 @@ void MainWindow::restoreApplication()
     tray_->bringUp();
 }
 
+void MainWindow::stopRingSound()
+{
+    ringPlayer_->Close();
+}
+
 void MainWindow::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);

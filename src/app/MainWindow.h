@@ -67,6 +67,7 @@ public:
     QString programFolder() const override { return settings_.programFolder(); }
     void setAddressField(const QString& address) override;
     void restoreApplication() override;
+    void stopRingSound() override;
     void clearCurrentPeer() override;
     bool conversationInProgress() const override { return call_.conversationInProgress(); }
     bool outOfSight() const override;

@@ -19,6 +19,9 @@ public:
     // Restores the program from its minimised state, without taking the
     // keyboard from another application.
     virtual void restoreApplication() = 0;
+    // The ring alert is gone (dismissed, timed out or answered): the ring's
+    // sound stops and its device is let go.
+    virtual void stopRingSound() = 0;
     // Whether the user is in a conversation (speaking, or ringing or writing
     // to the current peer), whose peer nothing but the user may clear. A main
     // window that holds no calls is never in one.

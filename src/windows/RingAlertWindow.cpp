@@ -98,6 +98,7 @@ void RingAlertWindow::callAnswered()
 {
     timeoutTimer->stop();
     hide();
+    mainWindow_.stopRingSound();
 }
 
 void RingAlertWindow::onTimeout()
@@ -117,6 +118,7 @@ void RingAlertWindow::onTimeout()
 void RingAlertWindow::onCloseQuery()
 {
     timeoutTimer->stop();
+    mainWindow_.stopRingSound();
     // Without a conversation the next sender is taken as the peer again; the
     // peer of a conversation stays, or anybody could stop it or talk into it.
     if (!mainWindow_.conversationInProgress())

@@ -89,6 +89,11 @@ TEST_F(ReceiveDispatchTest, ARingShowsTheAlertWithTheCallersNameAndPlaysTheRingS
     EXPECT_EQ(audio->openPlayback()->format.bitsPerSample(), 16);
     EXPECT_GT(audio->count(Op::WaveOutWrite), 0);
     EXPECT_TRUE(errors.messages.isEmpty());
+
+    // Dismissed while it rings: the sound stops and no stream is left behind.
+    ringAlert->okButton->click();
+    EXPECT_EQ(audio->openPlayback(), nullptr);
+    EXPECT_EQ(audio->count(Op::WaveOutClose), 1);
 }
 
 TEST_F(ReceiveDispatchTest, AMissingRingSoundIsToldButTheAlertStillNamesTheCaller)

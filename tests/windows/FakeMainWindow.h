@@ -15,10 +15,12 @@ public:
     void clearCurrentPeer() override { ++peerClears; }
     QString programFolder() const override { return folder_; }
     void restoreApplication() override { ++restores; }
+    void stopRingSound() override { ++ringStops; }
 
     QStringList addresses;
     int peerClears = 0;
     int restores = 0;
+    int ringStops = 0;
 
 private:
     QString folder_;

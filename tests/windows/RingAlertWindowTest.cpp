@@ -128,11 +128,13 @@ TEST_F(RingAlert, DismissingStopsTheTimerClearsThePeerAndAddsNoRow)
     EXPECT_FALSE(alert.isVisible());
     EXPECT_FALSE(alert.timeoutTimer->isActive());
     EXPECT_EQ(main.peerClears, 1);
+    EXPECT_EQ(main.ringStops, 1) << "the ring sounds on after its alert is gone";
 
     alert.ShowRing("Ann");
     EXPECT_TRUE(alert.close());  // the frame's close box
     EXPECT_FALSE(alert.timeoutTimer->isActive());
     EXPECT_EQ(main.peerClears, 2);
+    EXPECT_EQ(main.ringStops, 2);
     EXPECT_EQ(missed.missedCallsView->topLevelItemCount(), 0);
     EXPECT_FALSE(missed.isVisible());
 }
@@ -147,6 +149,7 @@ TEST_F(RingAlert, TimeoutEntersTheLatestCallerClosesAndShowsTheMissedCalls)
     EXPECT_TRUE(missed.isVisible());
     EXPECT_EQ(main.restores, 1);
     EXPECT_EQ(main.peerClears, 1);
+    EXPECT_EQ(main.ringStops, 1);
     EXPECT_FALSE(alert.timeoutTimer->isActive()) << "one timeout per showing";
 }
 
@@ -198,6 +201,7 @@ TEST_F(RingAlertAndCall, AnsweringEndsTheAlertAndItsPeriodButLeavesThePeer)
     EXPECT_FALSE(alert.isVisible());
     EXPECT_FALSE(alert.timeoutTimer->isActive());
     EXPECT_EQ(main.peerClears, 0);
+    EXPECT_EQ(main.ringStops, 1);
     EXPECT_EQ(missed.missedCallsView->topLevelItemCount(), 0);
 }
 
