@@ -311,6 +311,9 @@ void MainWindow::onCapturedBuffer(const void* data, qint32 size)
         const auto count = std::min<std::uint32_t>(static_cast<std::uint32_t>(size), converter_->InputBufferSize());
         std::memcpy(converter_->InputBuffer(), data, count);
         const int converted = converter_->Convert(count);
+        // Less than a block (the last of a lost microphone): nothing whole to send.
+        if (converted <= 0)
+            return;
         setWindowTitle(QStringLiteral("Speaking 1625 B/s"));
         DatagramBuffer datagram{};
         const auto available = std::min<std::size_t>(converter_->OutputBufferSize(), datagram.size());

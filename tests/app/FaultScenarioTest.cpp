@@ -194,6 +194,13 @@ TEST_F(FaultTest, APartlyFilledBufferSendsOnlyTheBlocksItHolds)
     const QNetworkDatagram partial = nextDatagram();
     ASSERT_TRUE(partial.isValid());
     EXPECT_EQ(partial.data().size(), 2 * 65);
+
+    // Less than a block holds nothing whole to send, and is no failure.
+    ASSERT_TRUE(audio->fill(speechLikeBuffer().left(100)));
+    EXPECT_FALSE(nextDatagram(300).isValid());
+    EXPECT_TRUE(errors.messages.isEmpty()) << errors.messages.join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(capture->Active());
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("Speaking 1625 B/s"));
 }
 
 TEST_F(FaultTest, AStartThatFailsHalfWayGivesTheDeviceBack)

@@ -520,18 +520,24 @@ class VoiceCapture:
                                         stdout=subprocess.PIPE, text=True)
         check(self.sniffer.stdout.readline().strip() == "ready", "host %s: the datagram capture did not start" % host.name)
 
-    def stop(self):
-        self.sniffer.terminate()
-        self.sniffer.wait(timeout=5)
+    def so_far(self):
+        """The payloads captured until now (a record still being written is left out)."""
         payloads = []
         with open(self.path, "rb") as f:
             data = f.read()
         at = 0
         while at + 2 <= len(data):
             size = int.from_bytes(data[at:at + 2], "big")
+            if at + 2 + size > len(data):
+                break
             payloads.append(data[at + 2:at + 2 + size])
             at += 2 + size
         return payloads
+
+    def stop(self):
+        self.sniffer.terminate()
+        self.sniffer.wait(timeout=5)
+        return self.so_far()
 
 
 def decode_gsm_ms(payloads, path):
@@ -586,6 +592,8 @@ def scenario(a, b, c, out):
     check(ring_level > 300, "host b: no ring sound on B's speaker (RMS %.0f)" % ring_level)
     b.click("RING", "OK")
     b.wait_gone("RING")
+    # The ring stops with its alert and leaves no stream behind.
+    b.wait("the ring's stream to close", lambda: "Kavelo ring" not in b.playback_streams(), 5)
 
     # 2. B speaks: speech fed into B's microphone comes out of A's speaker.
     speech = make_speech(out)
