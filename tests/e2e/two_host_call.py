@@ -32,6 +32,13 @@ MAX_SILENCE_SHARE = 0.02
 # How much longer a gap in a talker's microphone may come out of GSM 06.10:
 # the codec's 20 ms frames smear its edges by up to a frame.
 GAP_THROUGH_CODEC_MS = 20
+# A record stream of its own on a loaded sound server now and then gets a hole
+# of one 5 ms frame that the source never had: B's microphone recording showed
+# one in 1 of 6 runs of the PipeWire call beside a busy core, while Kavelo's
+# datagrams had none. Kavelo's capture stream may meet the same; a longer hole,
+# or more than two, that the microphone did not hear is Kavelo's.
+STREAM_HOLE_MS = 5
+STREAM_HOLE_FRAMES = 2
 RATE = 8000
 
 
@@ -656,7 +663,10 @@ def scenario(a, b, c, out):
     check(decoded_span >= 7.5, "ffmpeg decodes only %.2f s of B's datagrams" % decoded_span)
     # Every hole in what B sent must be one its microphone heard: a gap in the
     # feed may come out a frame or two longer through the codec, nothing more.
-    check(decoded_share == 0 or (fed_share > 0 and decoded_longest <= fed_longest + GAP_THROUGH_CODEC_MS),
+    heard_by_microphone = fed_share > 0 and decoded_longest <= fed_longest + GAP_THROUGH_CODEC_MS
+    quiet_frames = round(decoded_share * decoded_span * RATE / 40)
+    stream_hole = decoded_longest <= STREAM_HOLE_MS and quiet_frames <= STREAM_HOLE_FRAMES
+    check(decoded_share == 0 or heard_by_microphone or stream_hole,
           "ffmpeg decodes B's datagrams with gaps its microphone did not hear: %.2f s sounding, %.2f %% silence "
           "(longest gap %.0f ms); the microphone: %.2f %% silence (longest gap %.0f ms)"
           % (decoded_span, 100 * decoded_share, decoded_longest, 100 * fed_share, fed_longest))
