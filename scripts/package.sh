@@ -12,11 +12,12 @@ cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh --package
 build=${1:-build/release}
 if [ $# -eq 0 ]; then
-  # Debian's hardening flags, as its own packages are built with.
-  CXXFLAGS="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)" \
-  LDFLAGS="$(dpkg-buildflags --get LDFLAGS)" \
-    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-      -DKAVELO_BUILD_TESTS=OFF -DKAVELO_BUILD_BENCHMARKS=OFF >/dev/null
+  # Debian's hardening flags, all of them (binding at start included).
+  export DEB_BUILD_MAINT_OPTIONS=hardening=+all
+  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)" \
+    -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" \
+    -DKAVELO_BUILD_TESTS=OFF -DKAVELO_BUILD_BENCHMARKS=OFF >/dev/null
 fi
 [ -f "$build/CPackConfig.cmake" ] || { echo "package: $build is no configured build folder" >&2; exit 1; }
 cmake --build "$build" -j "$(nproc)" --target kavelo ring_sound package_documents
