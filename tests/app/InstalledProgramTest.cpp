@@ -86,6 +86,7 @@ protected:
 };
 
 struct FolderCase {
+    const char* name;
     const char* what;
     const char* runsFrom;
     const char* dataHome;         // XDG_DATA_HOME under the machine's root; nullptr: unset
@@ -117,18 +118,22 @@ TEST_P(ProgramFolderChoice, FollowsHowTheProgramWasInstalled)
 INSTANTIATE_TEST_SUITE_P(
     Installs, ProgramFolderChoice,
     ::testing::Values(
-        FolderCase{"installed, XDG_DATA_HOME set", "usr/bin", "/data", nullptr, "data/kavelo"},
-        FolderCase{"installed, XDG_DATA_HOME unset", "usr/bin", nullptr, nullptr, "home/.local/share/kavelo"},
-        FolderCase{"installed, XDG_DATA_HOME relative (ignored)", "usr/bin", "data", nullptr,
+        FolderCase{"InstalledWithDataHome", "installed, XDG_DATA_HOME set", "usr/bin", "/data", nullptr,
+                   "data/kavelo"},
+        FolderCase{"InstalledWithoutDataHome", "installed, XDG_DATA_HOME unset", "usr/bin", nullptr, nullptr,
                    "home/.local/share/kavelo"},
-        FolderCase{"installed, started by its autostart value", "usr/bin", "/data", "opt/k", "opt/k"},
-        FolderCase{"run from its build folder", "build/default", "/data", nullptr, "cwd"},
-        FolderCase{"installed per user into its program folder", "home/.local/share/kavelo", "/data", nullptr,
+        FolderCase{"InstalledWithRelativeDataHome", "installed, XDG_DATA_HOME relative (ignored)", "usr/bin", "data",
+                   nullptr, "home/.local/share/kavelo"},
+        FolderCase{"InstalledStartedByAutostart", "installed, started by its autostart value", "usr/bin", "/data",
+                   "opt/k", "opt/k"},
+        FolderCase{"BuildFolder", "run from its build folder", "build/default", "/data", nullptr, "cwd"},
+        FolderCase{"PerUserInstall", "installed per user into its program folder", "home/.local/share/kavelo",
+                   "/data", nullptr, "cwd"},
+        FolderCase{"BinFolderWithoutData", "a bin folder without kavelo data beside it", "dev/bin", "/data", nullptr,
                    "cwd"},
-        FolderCase{"a bin folder without kavelo data beside it", "dev/bin", "/data", nullptr, "cwd"},
-        FolderCase{"build folder, started by its autostart value", "build/default", nullptr, "build/default",
-                   "build/default"}),
-    [](const auto& info) { return "Case" + std::to_string(info.index); });
+        FolderCase{"BuildFolderStartedByAutostart", "build folder, started by its autostart value", "build/default",
+                   nullptr, "build/default", "build/default"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(InstalledProgram, RingsWithTheFoldersOwnSoundOrTheInstalledOne)
 {

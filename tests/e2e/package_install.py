@@ -83,15 +83,15 @@ class InstalledHost(Host):
         return found
 
 
-def ring_from(peer_ns, peer, a):
+def ring_from(peer_ns, a):
     done = subprocess.run(["ip", "netns", "exec", peer_ns, PYTHON, "-c", SEND, RING.hex(), a.address],
                           capture_output=True, text=True, timeout=20)
     check(done.returncode == 0, "peer C could not send its ring: %s" % done.stderr)
 
 
-def rung_with_the_installed_sound(a, peer_ns, peer, label):
+def rung_with_the_installed_sound(a, peer_ns, label):
     """C rings: the alert names C from the contact list, and the ring sound plays."""
-    ring_from(peer_ns, peer, a)
+    ring_from(peer_ns, a)
     a.wait_window("RING", 15)
     names = a.must("names", window="RING")["names"]
     check("Carol" in names, "the ring alert does not name Carol from the contact list: %r" % names)
@@ -133,7 +133,7 @@ def scenario(a, deb, peer_ns, peer):
     check(a.text("Kavelo", "Remote IP:") == peer, "the contact's address did not reach the address field")
     log("Carol (%s) is in the contact list" % peer)
 
-    rung_with_the_installed_sound(a, peer_ns, peer, "package-2-ring")
+    rung_with_the_installed_sound(a, peer_ns, "package-2-ring")
     log("C's ring came up naming Carol, with the installed ring sound")
 
     a.click("Kavelo", AUTOSTART_BOX)
@@ -157,7 +157,7 @@ def scenario(a, deb, peer_ns, peer):
     a.start_command(autostart, cwd="/")
     a.wait("the program started by its autostart entry to be on the accessibility bus",
            lambda: a.ask("windows")["ok"], 40)
-    rung_with_the_installed_sound(a, peer_ns, peer, "package-3-ring-after-autostart")
+    rung_with_the_installed_sound(a, peer_ns, "package-3-ring-after-autostart")
     a.agent.terminate()
     a.end_by_signal()
     log("started by its autostart entry, Kavelo read the same folder (its ring alert named Carol)")
