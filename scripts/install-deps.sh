@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Installs every Debian package that building, testing and running Kavelo needs.
-# With --tests also what only the test suite needs beside it: PipeWire (which
-# a desktop that runs PulseAudio should not get as a side effect of building)
-# and a Wayland compositor.
+# With --package also Debian's tools for making and checking its package
+# (scripts/package.sh). With --tests also what only the test suite needs beside
+# it: PipeWire (which a desktop that runs PulseAudio should not get as a side
+# effect of building), a Wayland compositor, and the package tools (the test
+# suite builds and installs the package).
 # Idempotent: when everything is present it only checks and returns.
 set -euo pipefail
 
@@ -28,7 +30,20 @@ PACKAGES=(
   # sound-server fault test: window-manager pings that time the event loop
   python3-xlib
 )
-if [ "${1:-}" = "--tests" ]; then
+with_package=""
+with_tests=""
+for option in "$@"; do
+  case "$option" in
+    --package) with_package=yes ;;
+    --tests) with_tests=yes with_package=yes ;;
+    *) echo "install-deps: unknown option $option (known: --package, --tests)" >&2; exit 2 ;;
+  esac
+done
+if [ -n "$with_package" ]; then
+  # the package: dpkg-shlibdeps and dpkg-buildflags, its checks
+  PACKAGES+=(dpkg-dev lintian desktop-file-utils appstream)
+fi
+if [ -n "$with_tests" ]; then
   # device tests and the two-host call on PipeWire and its PulseAudio server, as today's desktops run them
   PACKAGES+=(pipewire pipewire-pulse wireplumber)
   # the call with one side on Wayland: a headless compositor and Qt's Wayland platform

@@ -65,6 +65,7 @@ public:
 
     // MainWindowLink and ReceiveDispatch::Window
     QString programFolder() const override { return settings_.programFolder(); }
+    QString ringSoundPath() const override { return settings_.ringSoundPath(); }
     void setAddressField(const QString& address) override;
     void restoreApplication() override;
     void stopRingSound() override;

@@ -4,21 +4,48 @@
 #include "platform/Exception.h"
 #include "store/AutostartStore.h"
 #include "store/ChatSettingsFile.h"
+#include "store/ProgramLink.h"
 #include "windows/ColorGrid.h"
 #include "windows/MessagesWindow.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTextEdit>
 
 namespace kavelo {
 
+ProgramSettings::ProgramSettings()
+    : ProgramSettings(installedLayoutOfThisProgram())
+{
+}
+
+ProgramSettings::ProgramSettings(std::optional<InstalledLayout> installed)
+    : installed_(std::move(installed))
+{
+}
+
 bool ProgramSettings::readAutostart()
 {
     const QString autostartValue = AutostartStore::read(QString::fromLatin1(kAutostartName));
-    programFolder_ = programFolderFrom(autostartValue);
+    if (autostartValue.isEmpty() && installed_) {
+        programFolder_ = perUserProgramFolder();
+        // A failure shows when the first file is written there.
+        QDir().mkpath(programFolder_);
+    } else {
+        programFolder_ = programFolderFrom(autostartValue);
+    }
     return !autostartValue.isEmpty();
+}
+
+QString ProgramSettings::ringSoundPath() const
+{
+    const QString own = programFolder_ + QStringLiteral("Phone.wav");
+    if (installed_ && !QFileInfo::exists(own))
+        return installed_->dataFolder + QStringLiteral("Phone.wav");
+    return own;
 }
 
 void ProgramSettings::readChatSettings(MessagesWindow& messages)
@@ -56,9 +83,13 @@ void ProgramSettings::readChatSettings(MessagesWindow& messages)
 void ProgramSettings::save(bool autostart, const MessagesWindow* messages) const
 {
     const QString command = autostartCommand(programFolder_);
-    if (autostart)
+    if (autostart) {
+        // The command's format is fixed: a program named kavelo in the program
+        // folder. A link there keeps following the installed program across updates.
+        if (installed_)
+            keepProgramLink(programFolder_ + QStringLiteral("kavelo"), installed_->executable);
         AutostartStore::write(QString::fromLatin1(kAutostartName), command);
-    else
+    } else
         AutostartStore::remove(QString::fromLatin1(kAutostartName));
     // A minimised start ended from the tray never read the settings: the stored
     // file is kept rather than replaced with empty records.

@@ -1,9 +1,11 @@
 #pragma once
 
+#include "app/InstalledLayout.h"
 #include "store/ChatFont.h"
 
 #include <QString>
 #include <functional>
+#include <optional>
 
 class QWidget;
 
@@ -15,22 +17,35 @@ class MessagesWindow;
 // the program folder, and the chat fonts and background in app.txt.
 class ProgramSettings {
 public:
+    // For the running program, installed or not.
+    ProgramSettings();
+    // For a program installed as `installed` says, or not installed (nullopt).
+    explicit ProgramSettings(std::optional<InstalledLayout> installed);
+
     // Reads the autostart value and the program folder it names; answers
-    // whether the program starts with the session.
+    // whether the program starts with the session. Without a value the folder
+    // is the current directory, or for an installed program its per-user
+    // folder, made here when missing.
     bool readAutostart();
     // The folder, ending in a separator, that holds contacts.vip, app.txt and Phone.wav.
     const QString& programFolder() const { return programFolder_; }
+    // The program folder's Phone.wav; an installed program whose folder has
+    // none rings with the one it was installed with.
+    QString ringSoundPath() const;
 
     // At the first show: app.txt's fonts, and its background in `messages`.
     void readChatSettings(MessagesWindow& messages);
     // At close: the autostart value as `autostart` says, and app.txt when it
-    // was read. Raises Exception when either cannot be kept.
+    // was read. An installed program's autostart command starts the link
+    // "kavelo" in the program folder, made here when missing. Raises Exception
+    // when any of them cannot be kept.
     void save(bool autostart, const MessagesWindow* messages) const;
 
     ChatFont& ownChatFont() { return ownChatFont_; }
     ChatFont& otherChatFont() { return otherChatFont_; }
 
 private:
+    std::optional<InstalledLayout> installed_;
     QString programFolder_;
     ChatFont ownChatFont_;
     ChatFont otherChatFont_;

@@ -103,7 +103,7 @@ void ReceiveDispatch::ringFrom(const QString& fromIP)
     // A missing or unplayable ring sound must not hide who is calling: the alert
     // still comes up and the sound's failure is told once the datagram is handled.
     try {
-        parts_.ringPlayer.FileName = parts_.window.programFolder() + QStringLiteral("Phone.wav");
+        parts_.ringPlayer.FileName = parts_.window.ringSoundPath();
         parts_.ringPlayer.Open();
         parts_.ringPlayer.Play();
     } catch (const Exception& e) {

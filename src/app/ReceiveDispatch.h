@@ -30,6 +30,7 @@ public:
     public:
         virtual ~Window() = default;
         virtual QString programFolder() const = 0;
+        virtual QString ringSoundPath() const = 0;
         virtual void setAddressField(const QString& address) = 0;
         virtual void setCaption(const QString& caption) = 0;
         // Whether the user may not see what the program shows.

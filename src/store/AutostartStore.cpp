@@ -1,6 +1,7 @@
 #include "store/AutostartStore.h"
 
 #include "store/AtomicFile.h"
+#include "store/XdgBaseFolder.h"
 #include "platform/Exception.h"
 
 #include <QDir>
@@ -19,10 +20,7 @@ QString entryPath(const QString& name)
 
 QString AutostartStore::directory()
 {
-    QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (config.isEmpty() || !QDir::isAbsolutePath(config))
-        config = QDir::homePath() + QStringLiteral("/.config");
-    return config + QStringLiteral("/autostart");
+    return xdgBaseFolder("XDG_CONFIG_HOME", QStringLiteral(".config")) + QStringLiteral("/autostart");
 }
 
 QString AutostartStore::escapeExec(const QString& command)

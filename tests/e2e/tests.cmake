@@ -53,3 +53,14 @@ set_tests_properties(e2e_call_safety PROPERTIES
   LABELS e2e
   TIMEOUT 400
   RUN_SERIAL TRUE)
+
+# Kavelo as its Debian package: this build's kavelo packaged (scripts/package.sh,
+# lintian included), installed with apt-get, started as its menu entry and then its
+# autostart entry start it, rung by a peer, closed, and the package removed; the
+# user's files stay in their per-user folder throughout.
+add_test(NAME e2e_package_install
+  COMMAND ${CMAKE_SOURCE_DIR}/tests/e2e/package_install.sh ${CMAKE_BINARY_DIR} ${CMAKE_BINARY_DIR}/e2e-output/package)
+set_tests_properties(e2e_package_install PROPERTIES
+  LABELS e2e
+  TIMEOUT 300
+  RUN_SERIAL TRUE)
