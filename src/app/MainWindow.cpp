@@ -69,13 +69,14 @@ QToolButton* makeButton(QToolButton* button, const QString& caption, const QStri
     return button;
 }
 
-// About a quarter second of sound in whole GSM blocks (1920 bytes at 8 kHz,
-// 8 bits): a buffer that filled no whole last block would lose those samples.
+// Voice goes out as soon as a GSM block (40 ms) is captured: every datagram
+// holds whole blocks, and the sound waits at this end no longer than one block.
+constexpr std::uint32_t kBlocksPerDatagram = 1;
+
 std::uint32_t captureBufferBytes(const WaveFormat& format)
 {
-    const std::uint32_t quarter = format.avgBytesPerSec() >> 2;
-    const auto block = static_cast<std::uint32_t>(GsmCodec::kBlockSamples) * std::max<std::uint32_t>(format.blockAlign(), 1);
-    return quarter >= block ? quarter - quarter % block : quarter;
+    return kBlocksPerDatagram * static_cast<std::uint32_t>(GsmCodec::kBlockSamples)
+        * std::max<std::uint32_t>(format.blockAlign(), 1);
 }
 
 template <class Part>
@@ -305,7 +306,7 @@ void MainWindow::onCapturedBuffer(const void* data, qint32 size)
     // and a partly filled one sends only what it holds.
     if (size <= 0 || data == nullptr)
         return;
-    // A failure here would repeat with every quarter second of sound: it is shown
+    // A failure here would repeat with every captured block: it is shown
     // once and the conversation falls back to "Silent" instead.
     try {
         const auto count = std::min<std::uint32_t>(static_cast<std::uint32_t>(size), converter_->InputBufferSize());
@@ -318,7 +319,7 @@ void MainWindow::onCapturedBuffer(const void* data, qint32 size)
         DatagramBuffer datagram{};
         const auto available = std::min<std::size_t>(converter_->OutputBufferSize(), datagram.size());
         std::memcpy(datagram.data(), converter_->OutputBuffer(), available);
-        // A quarter second of sound never waits for a host lookup: until the
+        // Captured sound never waits for a host lookup: until the
         // address is found, the sound is dropped.
         sender_->SendDatagram(std::span<const char>(datagram), std::clamp(converted, 0, static_cast<int>(available)),
                               UdpEndpoint::HostLookupWait::Background);

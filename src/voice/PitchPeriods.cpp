@@ -7,6 +7,10 @@
 namespace kavelo {
 namespace {
 
+// Neighbouring periods whose energies differ more than this (6 dB) are not
+// joined.
+constexpr double kLevelRatio = 4;
+
 // Appends `fadingOut` turning into `fadingIn` (both of the same length).
 void appendCrossfade(std::vector<std::int16_t>& out, std::span<const std::int16_t> fadingOut,
                      std::span<const std::int16_t> fadingIn)
@@ -16,6 +20,25 @@ void appendCrossfade(std::vector<std::int16_t>& out, std::span<const std::int16_
         const double weight = double(i + 1) / double(length + 1);
         out.push_back(static_cast<std::int16_t>(std::lround(fadingOut[i] * (1 - weight) + fadingIn[i] * weight)));
     }
+}
+
+double energyOf(std::span<const std::int16_t> sound)
+{
+    double energy = 0;
+    for (const std::int16_t sample : sound)
+        energy += double(sample) * sample;
+    return energy;
+}
+
+// Periods on either side of an onset or a decay differ in level: repeating
+// or removing one there would be heard as a second attack or a cut.
+bool levelsMatch(std::span<const std::int16_t> before, std::span<const std::int16_t> after)
+{
+    // Below this (about -60 dBFS) either side is silence, which matches anything quiet.
+    const double quiet = 32.0 * 32.0 * static_cast<double>(before.size());
+    const double a = energyOf(before) + quiet;
+    const double b = energyOf(after) + quiet;
+    return std::max(a, b) <= kLevelRatio * std::min(a, b);
 }
 
 } // namespace
@@ -62,6 +85,10 @@ int stretchByPitchPeriods(std::vector<std::int16_t>& sound, int wanted)
             break;
         const auto before = in.subspan(static_cast<std::size_t>(at - period), static_cast<std::size_t>(period));
         const auto after = in.subspan(static_cast<std::size_t>(at), static_cast<std::size_t>(period));
+        if (!levelsMatch(before, after)) {
+            at += kMinPitchPeriod;
+            continue;
+        }
         if (remaining > 0) {
             // ...x[at-p, at) x[at, at+p) becomes ...x[at-p, at) (x[at, at+p) into x[at-p, at)) x[at, at+p)...
             out.insert(out.end(), in.begin() + copied, in.begin() + at);

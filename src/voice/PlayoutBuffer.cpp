@@ -4,29 +4,41 @@
 
 #include <algorithm>
 #include <array>
-#include <new>
 #include <cmath>
-#include <numeric>
 
 namespace kavelo {
 namespace {
 
 constexpr int kHistorySamples = 60 * PlayoutBuffer::kSamplesPerMs;
 constexpr int kPitchWindow = 20 * PlayoutBuffer::kSamplesPerMs;
-// Concealment holds the level this long, then fades by a fifth every 10 ms.
-constexpr int kFullLevelSamples = 20 * PlayoutBuffer::kSamplesPerMs;
+// Concealment repeats the last pitch period at full level this long, then
+// fades it out linearly: silent 60 ms into the gap, as a listener expects of
+// a voice that breaks off, instead of a buzz.
+constexpr int kFullLevelSamples = 10 * PlayoutBuffer::kSamplesPerMs;
+constexpr int kFadeSamples = 50 * PlayoutBuffer::kSamplesPerMs;
 // Crossfades where sound is cut (dropped, resumed after concealment).
 constexpr int kBlendSamples = 5 * PlayoutBuffer::kSamplesPerMs;
 // About -55 dBFS: the line is open, nobody is talking.
 constexpr int kComfortNoisePeak = 100;
 // A talk pause longer than this starts playout afresh.
 constexpr double kRestartAfterMs = 1000;
-constexpr std::size_t kArrivalWindow = 33;
-constexpr std::size_t kLatenessWindow = 40;
-constexpr double kNominalPeriodMs = 240;
+// Before the link's jitter is known.
+constexpr double kStartTargetMs = 40;
 // Kept above the latest arrivals (the 95th percentile of lateness): room for a
 // datagram a little later than any seen lately.
 constexpr double kJitterMarginMs = 10;
+// The target falls this fast when the link calms down (and rises at once).
+constexpr double kTargetFallPerMs = 10.0 / 1000;
+// The speed follows the level's distance from the target beyond a dead band,
+// taking it back over about this long; within the band the sound is left as
+// it came, and so is a speed within kSteadySpeed of 1.
+constexpr double kLevelDeadBandMs = 10;
+constexpr double kSettleMs = 2000;
+constexpr double kSteadySpeed = 0.002;
+constexpr double kSlowest = 0.9;
+constexpr double kFastest = 1.1;
+// Above this much waiting, play faster at once.
+constexpr double kTooDeepMs = 300;
 
 std::int16_t clampSample(double value)
 {
@@ -47,7 +59,6 @@ public:
         blended_ = 0;
         generated_ = 0;
         position_ = 0;
-        gain_ = 1.0;
         period_.clear();
         const int length = static_cast<int>(history.size());
         if (length < 2 * kMaxPitchPeriod)
@@ -64,18 +75,16 @@ public:
     // Continues the gap's sound into `out`.
     void generate(std::span<std::int16_t> out)
     {
-        static const double fadePerSample = std::pow(0.8, 1.0 / (10 * kSamplesPerMs));
         for (std::int16_t& sample : out) {
             double value = noise();
-            if (!period_.empty() && gain_ > 0) {
-                value += gain_ * period_[position_];
+            if (!period_.empty() && generated_ < kFullLevelSamples + kFadeSamples) {
+                const double gain = generated_ < kFullLevelSamples
+                    ? 1.0
+                    : 1.0 - double(generated_ - kFullLevelSamples + 1) / kFadeSamples;
+                value += gain * period_[position_];
                 position_ = (position_ + 1) % period_.size();
-                if (++generated_ > kFullLevelSamples) {
-                    gain_ *= fadePerSample;
-                    if (gain_ < 0.02)
-                        gain_ = 0;
-                }
             }
+            ++generated_;
             sample = clampSample(value);
         }
     }
@@ -107,13 +116,13 @@ private:
     std::size_t position_ = 0;
     int generated_ = 0;
     int blended_ = 0;
-    double gain_ = 1.0;
     std::uint32_t seed_ = 0x2545F491u;
 };
 
 PlayoutBuffer::PlayoutBuffer()
     : ring_(kMaxDepthSamples),
-      concealment_(std::make_unique<Concealment>())
+      concealment_(std::make_unique<Concealment>()),
+      targetMs_(kStartTargetMs)
 {
     history_.reserve(kHistorySamples);
 }
@@ -125,20 +134,24 @@ int PlayoutBuffer::depthSamples() const
     return ring_.size();
 }
 
+double PlayoutBuffer::senderPace() const
+{
+    return timing_.pace();
+}
+
 void PlayoutBuffer::push(std::span<const std::int16_t> sound, double arrivalMs)
 {
+    if (sound.empty())
+        return;
+    const double soundMs = double(sound.size()) / kSamplesPerMs;
     const bool restarting = !started_ || arrivalMs - lastArrivalMs_ > kRestartAfterMs;
+    timing_.arrived(arrivalMs, soundMs, !restarting);
+    updateTarget(arrivalMs);
+    lastArrivalMs_ = arrivalMs;
     if (restarting)
-        restart();
-    updateTiming(arrivalMs);
-    if (restarting) {
-        // Start behind by the target, so that the next datagram may come that
-        // much late without a gap.
-        ring_.writeSilence(static_cast<int>(targetMs_ * kSamplesPerMs) - depthSamples());
-        smoothedLevelMs_ = targetMs_;
-    } else {
-        updateSpeed();
-    }
+        restart(arrivalMs);
+    else
+        updateSpeed(soundMs);
     // Whatever does not fit in the ring is the oldest of the new sound.
     if (static_cast<int>(sound.size()) > kMaxDepthSamples) {
         dropped_ += static_cast<std::int64_t>(sound.size()) - kMaxDepthSamples;
@@ -146,83 +159,58 @@ void PlayoutBuffer::push(std::span<const std::int16_t> sound, double arrivalMs)
     }
     // Played at `speed_`, this sound lasts that much more or less; what whole
     // pitch periods cannot give now is carried to the next datagram.
-    stretched_.assign(sound.begin(), sound.end());
+    incoming_.assign(sound.begin(), sound.end());
     stretchDebt_ += double(sound.size()) / speed_ - double(sound.size());
-    stretchDebt_ -= stretchByPitchPeriods(stretched_, static_cast<int>(std::lround(stretchDebt_)));
+    const int change = stretchByPitchPeriods(incoming_, static_cast<int>(std::lround(stretchDebt_)));
+    stretched_ += std::abs(change);
+    stretchDebt_ -= change;
     stretchDebt_ = std::clamp(stretchDebt_, -2.0 * kMaxPitchPeriod, 2.0 * kMaxPitchPeriod);
-    if (static_cast<int>(stretched_.size()) > kMaxDepthSamples) {
-        dropped_ += static_cast<std::int64_t>(stretched_.size()) - kMaxDepthSamples;
-        stretched_.erase(stretched_.begin(), stretched_.end() - kMaxDepthSamples);
+    if (static_cast<int>(incoming_.size()) > kMaxDepthSamples) {
+        dropped_ += static_cast<std::int64_t>(incoming_.size()) - kMaxDepthSamples;
+        incoming_.erase(incoming_.begin(), incoming_.end() - kMaxDepthSamples);
     }
-    makeRoom(static_cast<int>(stretched_.size()));
-    ring_.write(stretched_);
+    makeRoom(static_cast<int>(incoming_.size()));
+    ring_.write(incoming_);
 }
 
-void PlayoutBuffer::restart()
+void PlayoutBuffer::restart(double)
 {
     started_ = true;
     stretchDebt_ = 0;
-    arrivalsMs_.clear();
-    slots_.clear();
+    speed_ = 1.0;
+    // Start behind by the target, so that the next datagram may come that much
+    // late without a gap. Sound still waiting from before the pause stays (the
+    // speed takes it back); none of it is cut.
+    const int missing = static_cast<int>(targetMs_ * kSamplesPerMs) - depthSamples();
+    if (missing > 0)
+        ring_.writeSilence(missing);
+    smoothedLevelMs_ = double(depthSamples()) / kSamplesPerMs;
 }
 
-void PlayoutBuffer::updateTiming(double arrivalMs)
+void PlayoutBuffer::updateTarget(double arrivalMs)
 {
-    if (!arrivalsMs_.empty()) {
-        // A gap of two periods is a lost datagram; a gap near zero, the second of a burst.
-        const double gap = arrivalMs - arrivalsMs_.back();
-        slots_.push_back(std::max(0L, std::lround(gap / periodMs_)));
-        expectedMs_ += slots_.back() * periodMs_;
-    } else {
-        expectedMs_ = arrivalMs;
-    }
-    arrivalsMs_.push_back(arrivalMs);
-    if (arrivalsMs_.size() > kArrivalWindow) {
-        arrivalsMs_.pop_front();
-        slots_.pop_front();
-    }
-    // The sender's period over the last few seconds: drift between the two
-    // clocks shows here, jitter and losses average out.
-    const int slots = std::accumulate(slots_.begin(), slots_.end(), 0);
-    if (slots >= 2)
-        periodMs_ = std::clamp((arrivalsMs_.back() - arrivalsMs_.front()) / slots, 200.0, 300.0);
-    lastArrivalMs_ = arrivalMs;
-    // Until the period is known, lateness says more about the estimate than the link.
-    if (slots < 4)
+    if (timing_.judged() == 0)
         return;
-
-    // Lateness against a line through the earliest arrivals, which creeps up
-    // slowly so that an estimate a little off does not add up.
-    double lateness = arrivalMs - expectedMs_;
-    if (lateness < 0) {
-        expectedMs_ = arrivalMs;
-        lateness = 0;
-    } else {
-        expectedMs_ += lateness / 32;
-    }
-    latenessMs_.push_back(lateness);
-    if (latenessMs_.size() > kLatenessWindow)
-        latenessMs_.pop_front();
-    std::vector<double> sorted(latenessMs_.begin(), latenessMs_.end());
-    const auto rank = static_cast<std::ptrdiff_t>(std::ceil(0.95 * static_cast<double>(sorted.size())) - 1);
-    std::nth_element(sorted.begin(), sorted.begin() + rank, sorted.end());
-    const double latest = sorted[static_cast<std::size_t>(rank)];
-    const double wanted = std::clamp(latest + kJitterMarginMs, kMinTargetMs, kMaxTargetMs);
-    // Up at once after a late datagram, down by at most 1 ms a second.
-    const double elapsed = arrivalsMs_.size() > 1 ? arrivalMs - arrivalsMs_[arrivalsMs_.size() - 2] : 0.0;
-    targetMs_ = wanted >= targetMs_ ? wanted : std::max(wanted, targetMs_ - elapsed / 1000);
+    const double wanted = std::clamp(timing_.recentLatenessMs() + kJitterMarginMs, kMinTargetMs, kMaxTargetMs);
+    const double elapsed = started_ ? std::max(0.0, arrivalMs - lastArrivalMs_) : 0.0;
+    targetMs_ = wanted >= targetMs_ ? wanted : std::max(wanted, targetMs_ - elapsed * kTargetFallPerMs);
 }
 
-void PlayoutBuffer::updateSpeed()
+void PlayoutBuffer::updateSpeed(double soundMs)
 {
     // The depth just before new sound arrives is its lowest: that is what must
-    // stay near the target.
+    // stay near the target. Smoothed over about a third of a second whatever
+    // the datagrams' length.
     const double levelMs = double(depthSamples()) / kSamplesPerMs;
-    smoothedLevelMs_ += (levelMs - smoothedLevelMs_) / 8;
-    const double base = kNominalPeriodMs / periodMs_;
-    speed_ = std::clamp(base * (1 + 0.5 * (smoothedLevelMs_ - targetMs_) / targetMs_), 0.9, 1.1);
-    if (levelMs > 300)
-        speed_ = 1.1;
+    smoothedLevelMs_ += (levelMs - smoothedLevelMs_) * soundMs / (soundMs + 280);
+    const double error = smoothedLevelMs_ - targetMs_;
+    const double beyond = std::copysign(std::max(0.0, std::abs(error) - kLevelDeadBandMs), error);
+    // The sender's own pace first: 240 ms of sound every 250 ms is played at 0.96.
+    speed_ = std::clamp((1 + beyond / kSettleMs) / timing_.pace(), kSlowest, kFastest);
+    if (std::abs(speed_ - 1) < kSteadySpeed)
+        speed_ = 1;
+    if (levelMs > kTooDeepMs)
+        speed_ = kFastest;
 }
 
 void PlayoutBuffer::makeRoom(int incoming)
@@ -248,8 +236,9 @@ void PlayoutBuffer::pull(std::span<std::int16_t> out)
     std::size_t done = 0;
     while (done < out.size()) {
         const auto rest = out.subspan(done);
-        const int got = pullSound(rest);
+        const int got = ring_.read(rest);
         if (got > 0) {
+            gapSamples_ = 0;
             if (concealment_->active())
                 concealment_->blendInto(rest.first(static_cast<std::size_t>(got)));
             remember(rest.first(static_cast<std::size_t>(got)));
@@ -259,15 +248,13 @@ void PlayoutBuffer::pull(std::span<std::int16_t> out)
         if (!concealment_->active())
             concealment_->start(history_);
         concealment_->generate(rest);
-        concealed_ += static_cast<std::int64_t>(rest.size());
+        // A gap longer than a talk pause is the talker gone quiet, not sound missing.
+        if (started_ && gapSamples_ < kRestartAfterMs * kSamplesPerMs)
+            concealed_ += static_cast<std::int64_t>(rest.size());
+        gapSamples_ += static_cast<std::int64_t>(rest.size());
         remember(rest);
         done = out.size();
     }
-}
-
-int PlayoutBuffer::pullSound(std::span<std::int16_t> out)
-{
-    return ring_.read(out);
 }
 
 void PlayoutBuffer::remember(std::span<const std::int16_t> played)

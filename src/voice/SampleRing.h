@@ -31,9 +31,10 @@ public:
         return count;
     }
 
+    // Appends up to `count` zero samples (none for a count below one).
     void writeSilence(int count)
     {
-        count = std::min(count, capacity() - size_);
+        count = std::clamp(count, 0, capacity() - size_);
         for (int i = 0; i < count; ++i)
             samples_[slot(size_ + i)] = 0;
         size_ += count;

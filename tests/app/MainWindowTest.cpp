@@ -61,7 +61,7 @@ TEST_F(MainWindowTest, StartsSilentWithTheStoredComponentValues)
     EXPECT_EQ(out.extraU16(0), 320);
 }
 
-TEST_F(MainWindowTest, SpeakRecordsQuarterSecondsAndSendsOneVoiceDatagramEach)
+TEST_F(MainWindowTest, SpeakRecordsOneGsmBlockAtATimeAndSendsEachAsItsOwnDatagram)
 {
     createForm();
     addressEdit->setText(QStringLiteral("127.0.0.1"));
@@ -69,7 +69,7 @@ TEST_F(MainWindowTest, SpeakRecordsQuarterSecondsAndSendsOneVoiceDatagramEach)
 
     ASSERT_NE(audio->openCapture(), nullptr);
     EXPECT_EQ(audio->openCapture()->format, converter->ACMFormatIn());
-    EXPECT_EQ(capture->BufferSize(), 1920u) << "whole GSM blocks: nothing captured is dropped";
+    EXPECT_EQ(capture->BufferSize(), 320u) << "one whole GSM block (40 ms): nothing captured is dropped or waits";
     EXPECT_EQ(audio->count(Op::WaveInAddBuffer), 10);
     EXPECT_TRUE(speakButton->isChecked());
     EXPECT_FALSE(addressEdit->isEnabled());
@@ -80,7 +80,7 @@ TEST_F(MainWindowTest, SpeakRecordsQuarterSecondsAndSendsOneVoiceDatagramEach)
         ASSERT_TRUE(audio->fill(speechLikeBuffer()));
         const QNetworkDatagram voice = nextDatagram();
         ASSERT_TRUE(voice.isValid());
-        EXPECT_EQ(voice.data().size(), 390);
+        EXPECT_EQ(voice.data().size(), 65);
         EXPECT_EQ(voice.senderPort(), 5551);
         EXPECT_FALSE(voice.data().startsWith("ring"));
     }
@@ -110,8 +110,8 @@ TEST_F(MainWindowTest, SpeakPressedAgainChangesNothingInTheAudioPath)
     speakButton->click();
     speakButton->click();
     EXPECT_EQ(audio->count(Op::WaveInOpen), 1);
-    EXPECT_EQ(capture->BufferSize(), 1920u) << "whole GSM blocks: nothing captured is dropped";
-    EXPECT_EQ(converter->InputBufferSize(), 1920u);
+    EXPECT_EQ(capture->BufferSize(), 320u) << "one whole GSM block (40 ms): nothing captured is dropped or waits";
+    EXPECT_EQ(converter->InputBufferSize(), 320u);
     EXPECT_TRUE(speakButton->isChecked());
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 
 // Plays a steady voiced signal through a PlayoutBuffer on a simulated clock:
-// a sender cuts it into datagrams on a schedule, the network delays, drops,
+// a sender cuts it into datagrams (one GSM block or six) on a schedule, the network delays, drops,
 // reorders or bunches them, the speaker pulls 20 ms at a time. What the
 // speaker played is kept, to measure what a listener hears.
 
@@ -30,6 +30,7 @@ inline std::int16_t voicedSample(std::int64_t n)
 }
 
 struct Link {
+    int datagramSamples = kDatagramSamples;  // sound per datagram (320: one GSM block)
     double periodMs = 240;       // sender's period by the receiver's clock
     int dropSamplesAfter = 0;    // samples the sender skips after each datagram (80: 2000-byte buffers)
     double jitterMs = 0;         // half-normal sigma of the network delay
@@ -56,7 +57,7 @@ inline std::vector<Arrival> schedule(const Link& link)
     for (int k = 0; k < count; ++k) {
         Arrival a;
         a.atMs = 300 + k * link.periodMs + std::abs(jitter(random)) * link.jitterMs;
-        for (int i = 0; i < kDatagramSamples; ++i)
+        for (int i = 0; i < link.datagramSamples; ++i)
             a.sound.push_back(voicedSample(sample++));
         sample += link.dropSamplesAfter;
         if (unit(random) < link.lossShare)
@@ -78,6 +79,11 @@ struct Result {
     std::vector<std::int16_t> played;
     int maxDepthSamples = 0;
     std::vector<double> depthMsAtArrivals;  // just before each arrival
+    std::vector<double> speedAtArrivals;    // chosen for each arrival's sound
+    // From the first arrival to the last: what a listener heard in place of
+    // the sender's sound, and how much was stretched or squeezed.
+    double concealedMs = 0;
+    double stretchedMs = 0;
 };
 
 // Runs the speaker for `seconds` (default: the link's length plus 3 s).
@@ -89,13 +95,23 @@ inline Result run(PlayoutBuffer& playout, const std::vector<Arrival>& arrivals, 
     const auto ticks = static_cast<std::int64_t>(seconds * 1000 / 20);
     std::vector<std::int16_t> out(kPullSamples);
     result.played.reserve(static_cast<std::size_t>(ticks * kPullSamples));
+    std::int64_t concealedAtFirst = 0;
+    std::int64_t stretchedAtFirst = 0;
     for (std::int64_t tick = 0; tick < ticks; ++tick) {
         const double nowMs = double(tick) * 20;
         while (next < arrivals.size() && arrivals[next].atMs <= nowMs + 20) {
             result.depthMsAtArrivals.push_back(double(playout.depthSamples()) / PlayoutBuffer::kSamplesPerMs);
+            if (next == 0) {
+                concealedAtFirst = playout.concealedSamples();
+                stretchedAtFirst = playout.stretchedSamples();
+            }
             playout.push(arrivals[next].sound, arrivals[next].atMs);
+            result.speedAtArrivals.push_back(playout.speed());
             result.maxDepthSamples = std::max(result.maxDepthSamples, playout.depthSamples());
-            ++next;
+            if (++next == arrivals.size()) {
+                result.concealedMs = double(playout.concealedSamples() - concealedAtFirst) / PlayoutBuffer::kSamplesPerMs;
+                result.stretchedMs = double(playout.stretchedSamples() - stretchedAtFirst) / PlayoutBuffer::kSamplesPerMs;
+            }
         }
         playout.pull(out);
         result.played.insert(result.played.end(), out.begin(), out.end());

@@ -12,8 +12,9 @@ namespace {
 // a request of our own a microphone nobody else records from runs at its longest
 // period (up to two seconds), and a call would go out in bursts of buffers.
 // A buffer is complete at most one piece after its last sound was recorded.
-// A call's 240 ms buffer is six such pieces, so buffers complete at an even
-// pace and the receiver's playout buffer can stay shallow.
+// A call's buffer is one 40 ms GSM block, one piece: each buffer is handed
+// over as soon as it is full, at an even pace, so the receiver's playout
+// buffer can stay shallow.
 constexpr pa_usec_t kPieceUsec = 40'000;
 
 } // namespace
