@@ -7,9 +7,12 @@
 namespace kavelo {
 namespace {
 
-// The pace is the sender's over its last datagrams: enough to average out
-// the jitter, short enough to follow a sender that changes its datagrams.
-constexpr std::size_t kPaceSteps = 64;
+// The pace is the sender's over its last ten seconds of sound (and at least
+// its last 16 datagrams): enough to average the jitter out to a tenth of a
+// percent, short enough to follow a sender that changes its datagrams.
+constexpr double kPaceSoundMs = 10'000;
+constexpr std::size_t kMinPaceSteps = 16;
+constexpr std::size_t kMaxPaceSteps = 512;
 constexpr std::size_t kPaceStepsToTrust = 2;
 // A step whose gap is far from the usual one carried a loss (the gap spans the
 // missing sound too), a late datagram or a burst: it says nothing about pace.
@@ -52,8 +55,12 @@ void ArrivalTiming::learnPace(double gapMs, double soundMs)
     if (soundMs <= 0)
         return;
     steps_.push_back({std::max(gapMs, 0.0), soundMs});
-    if (steps_.size() > kPaceSteps)
+    paceSoundMs_ += soundMs;
+    while (steps_.size() > kMaxPaceSteps
+           || (steps_.size() > kMinPaceSteps && paceSoundMs_ - steps_.front().soundMs >= kPaceSoundMs)) {
+        paceSoundMs_ -= steps_.front().soundMs;
         steps_.pop_front();
+    }
     if (steps_.size() < kPaceStepsToTrust)
         return;
     std::vector<double> ratios;

@@ -54,6 +54,7 @@ private:
     void judgeSettled(double nowMs);
 
     std::deque<Step> steps_;
+    double paceSoundMs_ = 0;  // the steps' sound
     std::deque<Arrival> arrivals_;
     std::deque<Lateness> lateness_;
     double pace_ = 1.0;

@@ -1,6 +1,7 @@
 #include "voice/PitchPeriods.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdlib>
 
@@ -10,6 +11,8 @@ namespace {
 // Neighbouring periods whose energies differ more than this (6 dB) are not
 // joined.
 constexpr double kLevelRatio = 4;
+// Periods whose match is this close to the best count as equally good.
+constexpr double kPeriodScoreTolerance = 0.03;
 
 // Appends `fadingOut` turning into `fadingIn` (both of the same length).
 void appendCrossfade(std::vector<std::int16_t>& out, std::span<const std::int16_t> fadingOut,
@@ -48,7 +51,7 @@ int findPitchPeriod(std::span<const std::int16_t> sound, int at)
     const int size = static_cast<int>(sound.size());
     if (at < kMaxPitchPeriod || at + kMaxPitchPeriod > size)
         return kMinPitchPeriod;
-    int best = kMinPitchPeriod;
+    std::array<double, kMaxPitchPeriod + 1> scores{};
     double bestScore = -2;
     for (int p = kMinPitchPeriod; p <= kMaxPitchPeriod; ++p) {
         double cross = 0;
@@ -61,13 +64,16 @@ int findPitchPeriod(std::span<const std::int16_t> sound, int at)
             before += a * a;
             after += b * b;
         }
-        const double score = before > 0 && after > 0 ? cross / std::sqrt(before * after) : 0;
-        if (score > bestScore + 1e-9) {
-            bestScore = score;
-            best = p;
-        }
+        scores[static_cast<std::size_t>(p)] = before > 0 && after > 0 ? cross / std::sqrt(before * after) : 0;
+        bestScore = std::max(bestScore, scores[static_cast<std::size_t>(p)]);
     }
-    return best;
+    // Two or three periods match nearly as well as one: the shortest that
+    // matches about as well as the best is the voice's own.
+    for (int p = kMinPitchPeriod; p <= kMaxPitchPeriod; ++p) {
+        if (scores[static_cast<std::size_t>(p)] >= bestScore - kPeriodScoreTolerance)
+            return p;
+    }
+    return kMinPitchPeriod;
 }
 
 int stretchByPitchPeriods(std::vector<std::int16_t>& sound, int wanted)
@@ -80,9 +86,14 @@ int stretchByPitchPeriods(std::vector<std::int16_t>& sound, int wanted)
     int change = 0;
     for (int at = kMaxPitchPeriod; at + kMaxPitchPeriod <= size;) {
         const int remaining = wanted - change;
-        const int period = findPitchPeriod(in, at);
-        if (2 * std::abs(remaining) < period)
+        if (2 * std::abs(remaining) < kMinPitchPeriod)
             break;
+        const int period = findPitchPeriod(in, at);
+        // Longer than what is left to change: a later, shorter one may fit.
+        if (2 * std::abs(remaining) < period) {
+            at += kMinPitchPeriod;
+            continue;
+        }
         const auto before = in.subspan(static_cast<std::size_t>(at - period), static_cast<std::size_t>(period));
         const auto after = in.subspan(static_cast<std::size_t>(at), static_cast<std::size_t>(period));
         if (!levelsMatch(before, after)) {

@@ -205,7 +205,7 @@ TEST_F(MainWindowTest, SendStopWhileSpeakingKeepsRecordingAndSending)
     EXPECT_TRUE(capture->Active());
     EXPECT_TRUE(speakButton->isChecked());
     ASSERT_TRUE(audio->fill(speechLikeBuffer()));
-    EXPECT_EQ(nextDatagram().data().size(), 390);
+    EXPECT_EQ(nextDatagram().data().size(), 65);
 }
 
 TEST_F(MainWindowTest, ChangingTheAddressDisablesSendStop)
