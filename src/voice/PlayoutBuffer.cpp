@@ -23,16 +23,17 @@ constexpr int kComfortNoisePeak = 100;
 // A talk pause longer than this starts playout afresh.
 constexpr double kRestartAfterMs = 1000;
 // Before the link's jitter is known.
-constexpr double kStartTargetMs = 40;
+constexpr double kStartTargetMs = 30;
 // Kept above the latest arrivals (the 95th percentile of lateness): room for a
 // datagram a little later than any seen lately.
 constexpr double kJitterMarginMs = 10;
 // The target falls this fast when the link calms down (and rises at once).
 constexpr double kTargetFallPerMs = 10.0 / 1000;
-// The speed follows the level's distance from the target beyond a dead band,
-// taking it back over about this long; within the band the sound is left as
-// it came, and so is a speed within kSteadySpeed of 1.
-constexpr double kLevelDeadBandMs = 10;
+// The speed follows the level's distance from the target, taking it back over
+// about this long. The target is the level to keep at least: up to a band
+// above it the sound is left as it came, and so is a speed within
+// kSteadySpeed of 1.
+constexpr double kLevelBandMs = 10;
 constexpr double kSettleMs = 2000;
 constexpr double kSteadySpeed = 0.002;
 constexpr double kSlowest = 0.9;
@@ -204,7 +205,7 @@ void PlayoutBuffer::updateSpeed(double soundMs)
     const double levelMs = double(depthSamples()) / kSamplesPerMs;
     smoothedLevelMs_ += (levelMs - smoothedLevelMs_) * soundMs / (soundMs + 280);
     const double error = smoothedLevelMs_ - targetMs_;
-    const double beyond = std::copysign(std::max(0.0, std::abs(error) - kLevelDeadBandMs), error);
+    const double beyond = error < 0 ? error : std::max(0.0, error - kLevelBandMs);
     // The sender's own pace first: 240 ms of sound every 250 ms is played at 0.96.
     speed_ = std::clamp((1 + beyond / kSettleMs) / timing_.pace(), kSlowest, kFastest);
     if (std::abs(speed_ - 1) < kSteadySpeed)
