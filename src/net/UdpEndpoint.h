@@ -69,7 +69,7 @@ public:
         // Looks the name up anew and keeps the event loop running until the
         // lookup ends (a user's action: ring, stop, text line).
         Wait,
-        // Never waits (voice, a quarter second at a time): takes the address
+        // Never waits (voice, a GSM block at a time): takes the address
         // found for this RemoteHost, looked up once per change of it in the
         // background; until it is found the datagram is dropped, and a name
         // that was not found raises "Host Lookup Canceled" without a new lookup.

@@ -22,8 +22,9 @@ constexpr int kBlendSamples = 5 * PlayoutBuffer::kSamplesPerMs;
 constexpr int kComfortNoisePeak = 100;
 // A talk pause longer than this starts playout afresh.
 constexpr double kRestartAfterMs = 1000;
-// Before the link's jitter is known.
-constexpr double kStartTargetMs = 30;
+// Before the link's jitter is known: a talk's first second, when the sender's
+// capture and the network settle, is the likeliest to bring a late datagram.
+constexpr double kStartTargetMs = 60;
 // Kept above the latest arrivals (the 95th percentile of lateness): room for a
 // datagram a little later than any seen lately.
 constexpr double kJitterMarginMs = 10;
