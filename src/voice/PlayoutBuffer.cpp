@@ -151,7 +151,7 @@ void PlayoutBuffer::push(std::span<const std::int16_t> sound, double arrivalMs)
     updateTarget(arrivalMs);
     lastArrivalMs_ = arrivalMs;
     if (restarting)
-        restart(arrivalMs);
+        restart();
     else
         updateSpeed(soundMs);
     // Whatever does not fit in the ring is the oldest of the new sound.
@@ -175,7 +175,7 @@ void PlayoutBuffer::push(std::span<const std::int16_t> sound, double arrivalMs)
     ring_.write(incoming_);
 }
 
-void PlayoutBuffer::restart(double)
+void PlayoutBuffer::restart()
 {
     started_ = true;
     stretchDebt_ = 0;

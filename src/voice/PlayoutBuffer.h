@@ -64,7 +64,7 @@ private:
 
     void updateTarget(double arrivalMs);
     void updateSpeed(double soundMs);
-    void restart(double arrivalMs);
+    void restart();
     // Drops the oldest sound so that `incoming` more samples fit.
     void makeRoom(int incoming);
     void remember(std::span<const std::int16_t> played);
