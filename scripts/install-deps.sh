@@ -13,6 +13,8 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libgsm1-dev libpulse-dev libsndfile1-dev
+  # the call microphone's echo cancellation, noise suppression and level control
+  libwebrtc-audio-processing-dev libspeexdsp-dev
   # tests and benchmarks
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   # fuzzing: clang's libFuzzer with ASan and UBSan
