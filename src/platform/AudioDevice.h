@@ -82,6 +82,10 @@ public:
     // The output side also accepts GSM 6.10 (tag 0x31) and decodes it itself.
     virtual MMRESULT openWaveOut(std::unique_ptr<WaveOutDevice>& device, const WaveFormat& format,
                                  std::shared_ptr<NotificationTarget> notify) = 0;
+    // Whether a call's microphone is cleaned of what its speaker plays (on
+    // loudspeakers) or not (a headset); from the next moment on, also during
+    // a call. A backend without a canceller ignores it.
+    virtual void setEchoCancellation(bool /*on*/) {}
 };
 
 // The backend new audio components use: PulseAudio unless replaced (tests).

@@ -22,7 +22,7 @@ TEST_F(PulseCapturePaceTest, BuffersFromAnUnusedMicrophoneComeBackAsTheyFillNotI
     ASSERT_TRUE(microphone.loaded()) << "pactl cannot load a null sink";
     MessageLog log;
     std::unique_ptr<WaveInDevice> device;
-    ASSERT_EQ(PulseWaveIn::open(device, pcm8kU8(), log.target(), {}, microphone.monitor()), MMSYSERR_NOERROR);
+    ASSERT_EQ(PulseWaveIn::open(device, pcm8kU8(), log.target(), {}, microphone.monitor(), nullptr), MMSYSERR_NOERROR);
 
     std::vector<std::unique_ptr<OwnedHeader>> buffers;
     for (int i = 0; i < 12; ++i) {

@@ -15,7 +15,9 @@ int connectPlaybackStream(pa_stream* stream, const pa_sample_spec& spec, const c
     attr.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(targetUsec, &spec));
     attr.minreq = static_cast<std::uint32_t>(pa_usec_to_bytes(requestUsec, &spec));
     attr.prebuf = static_cast<std::uint32_t>(pa_frame_size(&spec));
-    const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY);
+    // Timing kept current, so that the stream can say when what it writes will be heard.
+    const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING
+                                                      | PA_STREAM_AUTO_TIMING_UPDATE);
     return pa_stream_connect_playback(stream, sink, &attr, flags, nullptr, nullptr);
 }
 

@@ -1,5 +1,6 @@
 #include "platform/pulse/PulseAudioBackend.h"
 
+#include "platform/pulse/EchoPath.h"
 #include "platform/pulse/PulseWaveIn.h"
 #include "platform/pulse/PulsePcmOutput.h"
 #include "platform/pulse/PulseVoiceOutput.h"
@@ -14,7 +15,7 @@ public:
     MMRESULT openWaveIn(std::unique_ptr<WaveInDevice>& device, const WaveFormat& format,
                         std::shared_ptr<NotificationTarget> notify) override
     {
-        return PulseWaveIn::open(device, format, std::move(notify), endpoints_.server, endpoints_.source);
+        return PulseWaveIn::open(device, format, std::move(notify), endpoints_.server, endpoints_.source, echo_);
     }
 
     MMRESULT openWaveOut(std::unique_ptr<WaveOutDevice>& device, const WaveFormat& format,
@@ -26,12 +27,18 @@ public:
         if (!playback)
             return WAVERR_BADFORMAT;
         if (playback->gsm)
-            return PulseVoiceOutput::open(device, *playback, std::move(notify), endpoints_.server, endpoints_.sink);
+            return PulseVoiceOutput::open(device, *playback, std::move(notify), endpoints_.server, endpoints_.sink,
+                                          echo_);
         return PulsePcmOutput::open(device, *playback, std::move(notify), endpoints_.server, endpoints_.sink);
     }
 
+    void setEchoCancellation(bool on) override { echo_->setCancelling(on); }
+
 private:
     const PulseEndpoints endpoints_;
+    // Shared by the call's speaker and microphone, and kept from call to
+    // call: the room does not change, so a new call starts with it learnt.
+    const std::shared_ptr<EchoPath> echo_ = std::make_shared<EchoPath>();
 };
 
 } // namespace

@@ -41,7 +41,8 @@ protected:
 
     // What the desktop is told a stream is for: the name its sound settings
     // show and remember the stream's device and volume by, and its role
-    // ("phone" lets the server apply echo cancellation and duck music).
+    // ("phone" lets the server duck music; the call's echo is the program's
+    // own business, so no server canceller is asked for).
     struct StreamPurpose {
         const char* name;
         const char* role;
@@ -51,11 +52,12 @@ protected:
 
     // Opens a `Self` on `server` whose stream, for `purpose`, runs in `format`
     // (nothing: a format the device cannot take) on `target` (empty: the
-    // server's default device). `Self` befriends this class for its constructor.
-    template <class Self>
+    // server's default device). `Self` befriends this class for its
+    // constructor, which takes the connection, `notify` and then `extra`.
+    template <class Self, class... Extra>
     static MMRESULT openDevice(std::unique_ptr<Device>& device, const std::optional<PulseStreamFormat>& format,
                                StreamPurpose purpose, std::shared_ptr<NotificationTarget> notify,
-                               const std::string& server, const std::string& target);
+                               const std::string& server, const std::string& target, Extra&&... extra);
 
     // A device is open before the server has answered: opening waits only a
     // moment for it, so that a hung server never holds up the caller. Until
@@ -124,11 +126,11 @@ private:
 };
 
 template <class Device>
-template <class Self>
+template <class Self, class... Extra>
 MMRESULT PulseStream<Device>::openDevice(std::unique_ptr<Device>& device,
                                          const std::optional<PulseStreamFormat>& format, StreamPurpose purpose,
                                          std::shared_ptr<NotificationTarget> notify, const std::string& server,
-                                         const std::string& target)
+                                         const std::string& target, Extra&&... extra)
 {
     if (!format)
         return WAVERR_BADFORMAT;
@@ -136,7 +138,7 @@ MMRESULT PulseStream<Device>::openDevice(std::unique_ptr<Device>& device,
     if (const MMRESULT result = PulseConnection::start(pulse, server))
         return result;
 
-    std::unique_ptr<Self> self(new Self(std::move(pulse), std::move(notify)));
+    std::unique_ptr<Self> self(new Self(std::move(pulse), std::move(notify), std::forward<Extra>(extra)...));
     PulseStream& stream = *self; // the hooks are the device's own, private there
     if (const MMRESULT result = stream.setUp(*format))
         return result;

@@ -26,13 +26,14 @@ double nowMs()
 
 MMRESULT PulseVoiceOutput::open(std::unique_ptr<WaveOutDevice>& device, const PulseStreamFormat& format,
                                 std::shared_ptr<NotificationTarget> notify, const std::string& server,
-                                const std::string& sink)
+                                const std::string& sink, std::shared_ptr<EchoPath> echo)
 {
-    return openDevice<PulseVoiceOutput>(device, format, kCall, std::move(notify), server, sink);
+    return openDevice<PulseVoiceOutput>(device, format, kCall, std::move(notify), server, sink, std::move(echo));
 }
 
-PulseVoiceOutput::PulseVoiceOutput(std::unique_ptr<PulseConnection> pulse, std::shared_ptr<NotificationTarget> notify)
-    : PulseStream(std::move(pulse), std::move(notify))
+PulseVoiceOutput::PulseVoiceOutput(std::unique_ptr<PulseConnection> pulse, std::shared_ptr<NotificationTarget> notify,
+                                   std::shared_ptr<EchoPath> echo)
+    : PulseStream(std::move(pulse), std::move(notify)), echo_(std::move(echo))
 {
 }
 
@@ -102,7 +103,22 @@ void PulseVoiceOutput::playOut()
     // the stream's little-endian format.
     pulled_.resize(writable / sizeof(std::int16_t));
     playout_->pull(pulled_);
-    pa_stream_write(stream_, pulled_.data(), pulled_.size() * sizeof(std::int16_t), nullptr, 0, PA_SEEK_RELATIVE);
+    if (pa_stream_write(stream_, pulled_.data(), pulled_.size() * sizeof(std::int16_t), nullptr, 0, PA_SEEK_RELATIVE) == 0)
+        reportPlayed();
+}
+
+void PulseVoiceOutput::reportPlayed()
+{
+    if (!echo_)
+        return;
+    // The server's latency is how long the last sample written waits to be
+    // heard; until its first timing report, the one asked for is as good.
+    pa_usec_t latency = kTargetLatencyUsec;
+    int negative = 0;
+    if (pa_stream_get_latency(stream_, &latency, &negative) < 0 || negative)
+        latency = negative ? 0 : kTargetLatencyUsec;
+    const double duration = static_cast<double>(pulled_.size()) / StreamClock::kSamplesPerMs;
+    echo_->played(pulled_, nowMs() + static_cast<double>(latency) / 1000.0 - duration);
 }
 
 } // namespace kavelo

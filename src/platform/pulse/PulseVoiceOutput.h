@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/pulse/EchoPath.h"
 #include "platform/pulse/PulseStream.h"
 #include "voice/VoicePlayout.h"
 
@@ -13,13 +14,14 @@ namespace kavelo {
 // PulseAudio sink. Each written buffer goes into the voice playout as it
 // arrives and is done at once; the server is fed from the playout whenever it
 // asks, so how the sound is kept continuous is the playout's business alone.
-// A device whose server goes away refuses new buffers.
+// What goes to the server is reported to the call's echo path with the moment
+// it will be heard. A device whose server goes away refuses new buffers.
 class PulseVoiceOutput final : public PulseStream<WaveOutDevice> {
 public:
-    // `sink` empty: the server's default sink (device 0).
+    // `sink` empty: the server's default sink (device 0). `echo` may be null.
     static MMRESULT open(std::unique_ptr<WaveOutDevice>& device, const PulseStreamFormat& format,
                          std::shared_ptr<NotificationTarget> notify, const std::string& server,
-                         const std::string& sink);
+                         const std::string& sink, std::shared_ptr<EchoPath> echo);
     ~PulseVoiceOutput() override;
 
     MMRESULT write(WaveHeader& header) override;
@@ -27,7 +29,8 @@ public:
 
 private:
     friend class PulseStream<WaveOutDevice>;
-    PulseVoiceOutput(std::unique_ptr<PulseConnection> pulse, std::shared_ptr<NotificationTarget> notify);
+    PulseVoiceOutput(std::unique_ptr<PulseConnection> pulse, std::shared_ptr<NotificationTarget> notify,
+                     std::shared_ptr<EchoPath> echo);
 
     MMRESULT setUp(const PulseStreamFormat& format) override;
     int connectStream(const pa_sample_spec& spec, const char* sink) override;
@@ -39,10 +42,13 @@ private:
 
     // With the loop lock held.
     void playOut();
+    // With the loop lock held, right after `pulled_` went to the server.
+    void reportPlayed();
 
     // Under the loop lock: written by write(), read by the server's requests.
     std::unique_ptr<VoicePlayout> playout_;
     std::vector<std::int16_t> pulled_;
+    const std::shared_ptr<EchoPath> echo_;
 };
 
 } // namespace kavelo

@@ -3,6 +3,7 @@
 #include <pulse/stream.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 namespace kavelo {
@@ -17,18 +18,32 @@ namespace {
 // buffer can stay shallow.
 constexpr pa_usec_t kPieceUsec = 40'000;
 
+double nowMs()
+{
+    using namespace std::chrono;
+    return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
+}
+
 } // namespace
 
 MMRESULT PulseWaveIn::open(std::unique_ptr<WaveInDevice>& device, const WaveFormat& format,
                            std::shared_ptr<NotificationTarget> notify, const std::string& server,
-                           const std::string& source)
+                           const std::string& source, std::shared_ptr<EchoPath> echo)
 {
-    return openDevice<PulseWaveIn>(device, captureFormat(format), kCall, std::move(notify), server,
-                                   source);
+    std::optional<PulseStreamFormat> stream = captureFormat(format);
+    if (!stream || !EchoPath::takes(stream->spec)
+        || (stream->spec.format != PA_SAMPLE_U8 && stream->spec.format != PA_SAMPLE_S16LE))
+        echo.reset();
+    const pa_sample_format_t delivered = stream ? stream->spec.format : PA_SAMPLE_INVALID;
+    if (echo)
+        stream->spec.format = PA_SAMPLE_S16LE;
+    return openDevice<PulseWaveIn>(device, stream, kCall, std::move(notify), server, source, std::move(echo),
+                                   delivered);
 }
 
-PulseWaveIn::PulseWaveIn(std::unique_ptr<PulseConnection> pulse, std::shared_ptr<NotificationTarget> notify)
-    : PulseStream(std::move(pulse), std::move(notify))
+PulseWaveIn::PulseWaveIn(std::unique_ptr<PulseConnection> pulse, std::shared_ptr<NotificationTarget> notify,
+                         std::shared_ptr<EchoPath> echo, pa_sample_format_t delivered)
+    : PulseStream(std::move(pulse), std::move(notify)), echo_(std::move(echo)), delivered_(delivered)
 {
 }
 
@@ -39,8 +54,10 @@ PulseWaveIn::~PulseWaveIn()
 
 MMRESULT PulseWaveIn::setUp(const PulseStreamFormat& format)
 {
-    frameBytes_ = pa_frame_size(&format.spec);
-    silence_ = format.spec.format == PA_SAMPLE_U8 ? 0x80 : 0;
+    pa_sample_spec delivered = format.spec;
+    delivered.format = delivered_;
+    frameBytes_ = pa_frame_size(&delivered);
+    silence_ = delivered_ == PA_SAMPLE_U8 ? 0x80 : 0;
     return MMSYSERR_NOERROR;
 }
 
@@ -53,8 +70,10 @@ int PulseWaveIn::connectStream(const pa_sample_spec& spec, const char* source)
     // A source the user has suspended would never deliver a byte: the open is
     // refused instead, and a suspension later ends the stream (the device is
     // lost). A source merely idle is woken by the server as the stream connects.
+    // Timing is kept current, so that the stream can say when its sound was recorded.
     const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_FAIL_ON_SUSPEND
-                                                      | PA_STREAM_ADJUST_LATENCY);
+                                                      | PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING
+                                                      | PA_STREAM_AUTO_TIMING_UPDATE);
     return pa_stream_connect_record(stream_, source, &attr, flags);
 }
 
@@ -134,13 +153,45 @@ void PulseWaveIn::takeRecorded()
 {
     const void* data = nullptr;
     std::size_t size = 0;
+    // The oldest sound not read yet was recorded the server's latency ago.
+    double firstMs = nowMs();
+    if (echo_) {
+        pa_usec_t latency = 0;
+        int negative = 0;
+        if (pa_stream_get_latency(stream_, &latency, &negative) == 0 && !negative)
+            firstMs -= static_cast<double>(latency) / 1000.0;
+        else
+            firstMs -= static_cast<double>(kPieceUsec) / 1000.0;
+    }
     while (pa_stream_readable_size(stream_) > 0) {
         if (pa_stream_peek(stream_, &data, &size) < 0 || size == 0)
             return;
-        if (recording_)
+        if (recording_ && echo_)
+            clean(static_cast<const std::uint8_t*>(data), size, firstMs);
+        else if (recording_)
             record(static_cast<const std::uint8_t*>(data), size);
+        firstMs += static_cast<double>(size / sizeof(std::int16_t)) / StreamClock::kSamplesPerMs;
         pa_stream_drop(stream_);
     }
+}
+
+void PulseWaveIn::clean(const std::uint8_t* bytes, std::size_t size, double firstMs)
+{
+    recorded_.assign(size / sizeof(std::int16_t), 0);
+    if (bytes != nullptr)
+        std::memcpy(recorded_.data(), bytes, recorded_.size() * sizeof(std::int16_t));
+    cleaned_.clear();
+    echo_->record(recorded_, firstMs, cleaned_);
+    if (delivered_ == PA_SAMPLE_S16LE) {
+        record(reinterpret_cast<const std::uint8_t*>(cleaned_.data()), cleaned_.size() * sizeof(std::int16_t));
+        return;
+    }
+    // 8-bit sound is unsigned, its silence 0x80; rounded to the nearest step.
+    deliveredBytes_.resize(cleaned_.size());
+    std::transform(cleaned_.begin(), cleaned_.end(), deliveredBytes_.begin(), [](std::int16_t sample) {
+        return static_cast<std::uint8_t>(std::min((sample + 0x80) >> 8, 0x7F) + 0x80);
+    });
+    record(deliveredBytes_.data(), deliveredBytes_.size());
 }
 
 void PulseWaveIn::record(const std::uint8_t* bytes, std::size_t size)
