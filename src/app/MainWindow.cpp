@@ -185,6 +185,13 @@ void MainWindow::createControls()
     autostartCheck_->setAccessibleName(autostartCheck_->text());
     autostartCheck_->setGeometry(8, 114, 270, 20);
 
+    // On loudspeakers the peer's voice reaches the microphone; a headset user
+    // may switch the canceller off. It takes effect at once, also in a call.
+    echoCancellationCheck_ = new QCheckBox(QStringLiteral("Echo cancellation"), this);
+    echoCancellationCheck_->setAccessibleName(echoCancellationCheck_->text());
+    echoCancellationCheck_->setChecked(true);
+    echoCancellationCheck_->setGeometry(150, 139, 130, 20);
+
     authorLabel_ = new QLabel(QStringLiteral("Author"), this);
     authorLabel_->setAccessibleName(QStringLiteral("Author"));
     authorLabel_->setCursor(Qt::PointingHandCursor);
@@ -198,6 +205,12 @@ void MainWindow::createControls()
     connectHandler(sendStopButton_, [this] { onSendStop(); });
     connectHandler(contactListButton_, [this] { onContactList(); });
     connectHandler(messagesButton_, [this] { onMessages(); });
+    connect(echoCancellationCheck_, &QCheckBox::toggled, this, [this](bool on) {
+        guarded([this, on] {
+            capture_->setEchoCancellation(on);
+            settings_.callOptions().echoCancellation = on;
+        });
+    });
     connect(&call_, &CallState::changed, this, &MainWindow::showCallState);
     showCallState();
 
@@ -227,6 +240,9 @@ void MainWindow::initialise(const QStringList& arguments)
     }
 
     autostartCheck_->setChecked(settings_.readAutostart());
+    const bool echoCancellation = settings_.readCallOptions().echoCancellation;
+    echoCancellationCheck_->setChecked(echoCancellation);
+    capture_->setEchoCancellation(echoCancellation);
 }
 
 void MainWindow::setSideWindows(ContactListWindow* contactList, MissedCallsWindow* missedCalls, RingAlertWindow* ringAlert, MessagesWindow* messages)

@@ -126,6 +126,7 @@ private:
     QToolButton* silentButton_;
     QButtonGroup* speakGroup_;
     QCheckBox* autostartCheck_;
+    QCheckBox* echoCancellationCheck_;
     QLabel* authorLabel_;
     AccessibleAnnouncer* announcer_;
     TrayPresence* tray_ = nullptr;

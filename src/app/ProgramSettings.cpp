@@ -80,6 +80,13 @@ void ProgramSettings::readChatSettings(MessagesWindow& messages)
     messages.backgroundGrid->setPickedCell(cell);
 }
 
+const CallOptions& ProgramSettings::readCallOptions()
+{
+    storedCallOptions_ = kavelo::readCallOptions(programFolder_ + QStringLiteral("kavelo.ini"));
+    callOptions_ = storedCallOptions_;
+    return callOptions_;
+}
+
 void ProgramSettings::save(bool autostart, const MessagesWindow* messages) const
 {
     const QString command = autostartCommand(programFolder_);
@@ -97,6 +104,8 @@ void ProgramSettings::save(bool autostart, const MessagesWindow* messages) const
         writeChatSettings(programFolder_ + QStringLiteral("app.txt"), ownChatFont_, otherChatFont_,
                           messages->chatBackground());
     }
+    if (callOptions_.echoCancellation != storedCallOptions_.echoCancellation)
+        writeCallOptions(programFolder_ + QStringLiteral("kavelo.ini"), callOptions_);
 }
 
 UnsavedCloseAnswer askInErrorBox(QWidget* window, const QString& error)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/InstalledLayout.h"
+#include "store/CallOptionsFile.h"
 #include "store/ChatFont.h"
 
 #include <QString>
@@ -14,7 +15,8 @@ namespace kavelo {
 class MessagesWindow;
 
 // What the program keeps across runs: the autostart value, which also names
-// the program folder, and the chat fonts and background in app.txt.
+// the program folder, the chat fonts and background in app.txt, and how calls
+// are made in kavelo.ini.
 class ProgramSettings {
 public:
     // For the running program, installed or not.
@@ -35,8 +37,11 @@ public:
 
     // At the first show: app.txt's fonts, and its background in `messages`.
     void readChatSettings(MessagesWindow& messages);
-    // At close: the autostart value as `autostart` says, and app.txt when it
-    // was read. An installed program's autostart command starts the link
+    // Once the program folder is known (readAutostart).
+    const CallOptions& readCallOptions();
+    CallOptions& callOptions() { return callOptions_; }
+    // At close: the autostart value as `autostart` says, app.txt when it
+    // was read, and kavelo.ini when its options changed. An installed program's autostart command starts the link
     // "kavelo" in the program folder, made here when missing. Raises Exception
     // when any of them cannot be kept.
     void save(bool autostart, const MessagesWindow* messages) const;
@@ -50,6 +55,8 @@ private:
     ChatFont ownChatFont_;
     ChatFont otherChatFont_;
     bool chatSettingsLoaded_ = false;
+    CallOptions callOptions_;
+    CallOptions storedCallOptions_;
 };
 
 // A close that could not keep the settings: the user may end the program

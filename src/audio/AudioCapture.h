@@ -52,6 +52,10 @@ public:
     quint8 NumBuffers() const { return numBuffers_; }
     void setNumBuffers(quint8 count);
 
+    // Whether the speaker's echo is taken out of what the device records
+    // (loudspeakers) or not (a headset); from the next moment on.
+    void setEchoCancellation(bool on) { backend_->setEchoCancellation(on); }
+
     BufferFullHandler OnBufferFull;
 
 private:

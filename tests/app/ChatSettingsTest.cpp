@@ -1,5 +1,6 @@
 #include "MainWindowFixture.h"
 
+#include "store/CallOptionsFile.h"
 #include "store/ChatSettingsFile.h"
 #include "app/ProgramFolder.h"
 #include "store/AutostartStore.h"
@@ -9,6 +10,7 @@
 #include "windows/ColorGrid.h"
 
 #include <QCheckBox>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
 #include <QTest>
@@ -171,6 +173,41 @@ TEST_F(ChatSettingsWindowTest, ClickingAuthorShowsTheCredits)
     QTest::mouseClick(authorLabel, Qt::LeftButton);
     ASSERT_EQ(boxes.messages.size(), 1);
     EXPECT_TRUE(boxes.messages[0].startsWith(QStringLiteral("Kavelo")));
+}
+
+// The echo canceller's switch: on for a new user (loudspeakers), switched at
+// once, kept in kavelo.ini across runs.
+TEST_F(ChatSettingsWindowTest, EchoCancellationIsOnAtFirstAndASwitchIsFollowedAtOnceAndKept)
+{
+    createForm();
+    QCheckBox* echo = control<QCheckBox>(*form, QStringLiteral("Echo cancellation"));
+    ASSERT_NE(echo, nullptr);
+    EXPECT_TRUE(echo->isChecked());
+    EXPECT_TRUE(audio->echoCancellation);
+    echo->click();
+    EXPECT_FALSE(audio->echoCancellation) << "taken away from the microphone at once";
+    EXPECT_TRUE(form->onClose());
+    const QString ini = form->programFolder() + QStringLiteral("kavelo.ini");
+    EXPECT_EQ(readCallOptions(ini).echoCancellation, false);
+
+    audio->echoCancellation = true;
+    messages.reset();
+    ringAlert.reset();
+    missedCalls.reset();
+    contactList.reset();
+    form.reset();
+    const MainWindow next;
+    echo = control<QCheckBox>(next, QStringLiteral("Echo cancellation"));
+    ASSERT_NE(echo, nullptr);
+    EXPECT_FALSE(echo->isChecked());
+    EXPECT_FALSE(audio->echoCancellation) << "the next run starts as the last one ended";
+}
+
+TEST_F(ChatSettingsWindowTest, AnUnchangedEchoSwitchWritesNoFile)
+{
+    createForm();
+    EXPECT_TRUE(form->onClose());
+    EXPECT_FALSE(QFileInfo::exists(form->programFolder() + QStringLiteral("kavelo.ini")));
 }
 
 } // namespace

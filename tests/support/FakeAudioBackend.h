@@ -72,6 +72,10 @@ public:
                         std::shared_ptr<NotificationTarget> notify) override;
     MMRESULT openWaveOut(std::unique_ptr<WaveOutDevice>& device, const WaveFormat& format,
                          std::shared_ptr<NotificationTarget> notify) override;
+    void setEchoCancellation(bool on) override { echoCancellation = on; }
+
+    // What the program last asked of the echo canceller.
+    bool echoCancellation = true;
 
     // --- Answers ---------------------------------------------------------------
     // The nth call of op from now on (1 = the next one) answers code and has no
