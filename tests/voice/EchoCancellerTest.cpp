@@ -1,4 +1,5 @@
 #include "voice/EchoCanceller.h"
+#include "voice/EchoRoomSimulation.h"
 
 #include <gtest/gtest.h>
 
@@ -193,54 +194,6 @@ TEST(EchoAlignment, APartFrameWaitsForTheRestOfItsSound)
 
 // ---- The engines on a room: what the far side would hear back.
 
-// Something an echo canceller takes for speech: syllables of 120-300 ms with
-// pauses between, a pitch that glides, harmonics shaped by two moving formants.
-std::vector<double> speechLike(double seconds, double basePitchHz, unsigned seed)
-{
-    std::mt19937 random(seed);
-    std::uniform_real_distribution<double> uniform(0.0, 1.0);
-    const auto total = static_cast<std::size_t>(seconds * EchoEngine::kRate);
-    std::vector<double> sound(total, 0.0);
-    std::size_t at = 0;
-    double phase = 0.0;
-    while (at < total) {
-        const auto length = static_cast<std::size_t>((0.12 + 0.18 * uniform(random)) * EchoEngine::kRate);
-        const double pitchFrom = basePitchHz * (0.85 + 0.3 * uniform(random));
-        const double pitchTo = basePitchHz * (0.85 + 0.3 * uniform(random));
-        const double formant1 = 400 + 500 * uniform(random);
-        const double formant2 = 1100 + 1200 * uniform(random);
-        for (std::size_t n = 0; n < length && at + n < total; ++n) {
-            const double x = static_cast<double>(n) / static_cast<double>(length);
-            const double pitch = pitchFrom + (pitchTo - pitchFrom) * x;
-            phase += 2 * std::numbers::pi * pitch / EchoEngine::kRate;
-            double value = 0.0;
-            for (int h = 1; pitch * h < 3600; ++h) {
-                const double f = pitch * h;
-                const double shape = 1.0 / (1.0 + std::pow((f - formant1) / 150.0, 2)) + 0.5 / (1.0 + std::pow((f - formant2) / 250.0, 2));
-                value += shape * std::sin(h * phase);
-            }
-            sound[at + n] = value * std::sin(std::numbers::pi * x);
-        }
-        at += length + static_cast<std::size_t>((0.05 + 0.2 * uniform(random)) * EchoEngine::kRate);
-    }
-    // To -20 dBFS over the whole.
-    double energy = 0.0;
-    for (double s : sound)
-        energy += s * s;
-    const double scale = 0.1 * 32768.0 / std::sqrt(energy / static_cast<double>(total));
-    for (double& s : sound)
-        s *= scale;
-    return sound;
-}
-
-double levelDb(const std::vector<double>& sound, std::size_t from, std::size_t to)
-{
-    double energy = 1e-9;
-    for (std::size_t n = from; n < to && n < sound.size(); ++n)
-        energy += sound[n] * sound[n];
-    return 10.0 * std::log10(energy / static_cast<double>(to - from));
-}
-
 struct Room {
     std::string engine;
     std::function<std::unique_ptr<EchoEngine>()> make;
@@ -249,70 +202,31 @@ struct Room {
     double delayMs = 30.0;
 };
 
-// The microphone hears `near` plus the room's echo of `far`; both streams'
-// times are reported exactly. Answers what the engine let through.
-std::vector<double> throughRoom(const Room& room, const std::vector<double>& far, const std::vector<double>& near, bool cancelling)
-{
-    EchoCanceller canceller(room.make());
-    canceller.setCancelling(cancelling);
-    const auto delay = static_cast<std::size_t>(room.delayMs * kSamplesPerMs);
-    std::mt19937 random(3);
-    std::normal_distribution<double> hiss(0.0, 3.0); // about -80 dBFS
-    std::vector<double> heard;
-    std::vector<std::int16_t> out;
-    const std::size_t piece = 320;
-    const double playAheadSamples = 40 * kSamplesPerMs;
-    const auto clip = [](double v) { return static_cast<std::int16_t>(std::clamp(v, -32768.0, 32767.0)); };
-    for (std::size_t at = 0; at + piece <= near.size(); at += piece) {
-        // The speaker's next 40 ms were handed over 40 ms before they are heard.
-        std::vector<std::int16_t> played(piece);
-        for (std::size_t i = 0; i < piece; ++i)
-            played[i] = clip(at + i < far.size() ? far[at + i] : 0.0);
-        canceller.played(played, static_cast<double>(at) / kSamplesPerMs);
-        (void)playAheadSamples;
-        std::vector<std::int16_t> recorded(piece);
-        for (std::size_t i = 0; i < piece; ++i) {
-            const std::size_t n = at + i;
-            double echo = 0.0;
-            for (auto [tap, gain] : {std::pair{0.0, 0.5}, std::pair{3.0, 0.12}, std::pair{11.0, -0.06}, std::pair{23.0, 0.03}}) {
-                const auto back = delay + static_cast<std::size_t>(tap * kSamplesPerMs);
-                if (n >= back && n - back < far.size())
-                    echo += gain * far[n - back];
-            }
-            recorded[i] = clip(near[n] + echo + hiss(random));
-        }
-        out.clear();
-        canceller.record(recorded, static_cast<double>(at) / kSamplesPerMs, out);
-        heard.insert(heard.end(), out.begin(), out.end());
-    }
-    return heard;
-}
-
 class EchoInARoom : public ::testing::TestWithParam<Room> {};
 
 TEST_P(EchoInARoom, TheFarSideHearsLittleOfItselfAfterTwoSecondsAndTheNearTalkerWhole)
 {
     const Room& room = GetParam();
     const std::size_t second = EchoEngine::kRate;
-    const auto far = speechLike(12.0, 120.0, 1);
+    const auto far = sim::speechLike(12.0, 120.0, 1);
     std::vector<double> quiet(far.size(), 0.0);
     // The far side talks alone for 8 s; then the near talker too.
-    auto nearLate = speechLike(12.0, 210.0, 2);
+    auto nearLate = sim::speechLike(12.0, 210.0, 2);
     std::fill(nearLate.begin(), nearLate.begin() + 8 * static_cast<std::ptrdiff_t>(second), 0.0);
     auto farEarly = far;
-    const auto heard = throughRoom(room, farEarly, nearLate, true);
+    const auto heard = sim::throughRoom(room.make(), room.delayMs, farEarly, nearLate, true);
 
-    const double farLevel = levelDb(far, 2 * second, 8 * second);
-    const double echo = levelDb(heard, 2 * second, 8 * second) - farLevel;
+    const double farLevel = sim::levelDb(far, 2 * second, 8 * second);
+    const double echo = sim::levelDb(heard, 2 * second, 8 * second) - farLevel;
     // Measured: -47 dB (30 ms room) and -43 dB (100 ms); with nothing taken
     // out the echo reads -6 dB, and with the shorter filter -23 dB.
     EXPECT_LE(echo, -35.0) << room.engine;
 
     // The near talker alone through the same engine, against both at once:
     // measured 2.4-2.8 dB apart (12 dB with the library's default suppression).
-    const auto nearAlone = throughRoom(room, quiet, nearLate, true);
-    const double alone = levelDb(nearAlone, 8 * second + second / 2, 12 * second);
-    const double together = levelDb(heard, 8 * second + second / 2, 12 * second);
+    const auto nearAlone = sim::throughRoom(room.make(), room.delayMs, quiet, nearLate, true);
+    const double alone = sim::levelDb(nearAlone, 8 * second + second / 2, 12 * second);
+    const double together = sim::levelDb(heard, 8 * second + second / 2, 12 * second);
     EXPECT_NEAR(together, alone, 3.0) << room.engine << ": double talk";
 }
 
@@ -320,10 +234,10 @@ TEST_P(EchoInARoom, WithCancellingOffTheEchoGoesThrough)
 {
     const Room& room = GetParam();
     const std::size_t second = EchoEngine::kRate;
-    const auto far = speechLike(6.0, 120.0, 1);
+    const auto far = sim::speechLike(6.0, 120.0, 1);
     const std::vector<double> quiet(far.size(), 0.0);
-    const auto heard = throughRoom(room, far, quiet, false);
-    const double echo = levelDb(heard, 2 * second, 6 * second) - levelDb(far, 2 * second, 6 * second);
+    const auto heard = sim::throughRoom(room.make(), room.delayMs, far, quiet, false);
+    const double echo = sim::levelDb(heard, 2 * second, 6 * second) - sim::levelDb(far, 2 * second, 6 * second);
     EXPECT_GE(echo, -15.0) << room.engine;
 }
 
@@ -336,7 +250,7 @@ TEST(EchoEngineLevel, AQuietTalkerIsRaisedAndSteadyNoiseLoweredAgainstTheTalk)
     const std::size_t second = EchoEngine::kRate;
     auto engine = makeWebRtcEchoEngine();
     // -40 dBFS speech, then -50 dBFS steady noise alone.
-    auto talk = speechLike(8.0, 150.0, 4);
+    auto talk = sim::speechLike(8.0, 150.0, 4);
     for (double& s : talk)
         s *= 0.01;
     std::mt19937 random(5);
@@ -353,10 +267,10 @@ TEST(EchoEngineLevel, AQuietTalkerIsRaisedAndSteadyNoiseLoweredAgainstTheTalk)
         engine->process(silence, frame, true);
         heard.insert(heard.end(), frame.begin(), frame.end());
     }
-    const double raised = levelDb(heard, 4 * second, 8 * second) - levelDb(sound, 4 * second, 8 * second);
+    const double raised = sim::levelDb(heard, 4 * second, 8 * second) - sim::levelDb(sound, 4 * second, 8 * second);
     // Measured: raised 12 dB, the noise then 3 dB lower than it went in.
     EXPECT_GE(raised, 6.0) << "a quiet talker is raised";
-    const double noiseChange = levelDb(heard, 11 * second, 14 * second) - levelDb(sound, 11 * second, 14 * second);
+    const double noiseChange = sim::levelDb(heard, 11 * second, 14 * second) - sim::levelDb(sound, 11 * second, 14 * second);
     EXPECT_GE(raised - noiseChange, 10.0) << "the noise is lowered against the talk";
 }
 
