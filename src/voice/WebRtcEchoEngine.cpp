@@ -33,7 +33,9 @@ public:
         // over the far side; the low one under 3 dB.
         check(echo->set_suppression_level(webrtc::EchoCancellation::kLowSuppression));
         check(echo->Enable(true));
-        check(processing_->noise_suppression()->set_level(webrtc::NoiseSuppression::kHigh));
+        // Steady noise (a fan, hum) comes out about 9 dB lower against the
+        // talk. A stronger level takes 15 dB, but also most of a held vowel.
+        check(processing_->noise_suppression()->set_level(webrtc::NoiseSuppression::kModerate));
         check(processing_->noise_suppression()->Enable(true));
         auto* level = processing_->gain_control();
         check(level->set_mode(webrtc::GainControl::kAdaptiveDigital));
