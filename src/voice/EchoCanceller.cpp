@@ -14,15 +14,18 @@ constexpr double kStrayFollow = 1.0 / 50.0;
 
 bool StreamClock::observe(std::int64_t index, double ms)
 {
-    if (!known_ || std::abs(ms - timeOf(index)) > kJumpMs) {
+    const double off = ms - timeOf(index);
+    if (known_ && std::abs(off) > kJumpMs && ++strayReports_ < kStrayReportsToRestart)
+        return false;
+    strayReports_ = 0;
+    if (!known_ || std::abs(off) > kJumpMs) {
         known_ = true;
         anchorIndex_ = index;
         anchorMs_ = ms;
         return true;
     }
-    const double expected = timeOf(index);
+    anchorMs_ = timeOf(index) + kFollow * off;
     anchorIndex_ = index;
-    anchorMs_ = expected + kFollow * (ms - expected);
     return false;
 }
 

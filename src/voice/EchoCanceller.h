@@ -14,11 +14,14 @@ namespace kavelo {
 // clock, in milliseconds, from the moments the sound server reports for some
 // of them. A report within kJumpMs of what the clock expects nudges it (the
 // server's figures jitter by a few milliseconds; the device's clock drifts by
-// a few in a minute); one further off means the stream started anew.
+// a few in a minute). A report further off is taken for a stray one (a loop
+// thread that ran late, a timing update that came in between), unless
+// kStrayReportsToRestart come in a row: the stream then started anew there.
 class StreamClock {
 public:
     static constexpr double kSamplesPerMs = EchoEngine::kRate / 1000.0;
     static constexpr double kJumpMs = 20.0;
+    static constexpr int kStrayReportsToRestart = 4;
 
     // Sample `index` was (or will be) heard at `ms`. Answers whether the
     // clock starts anew there.
@@ -33,6 +36,7 @@ private:
     static constexpr double kFollow = 1.0 / 16.0;
 
     bool known_ = false;
+    int strayReports_ = 0;
     std::int64_t anchorIndex_ = 0;
     double anchorMs_ = 0.0;
 };

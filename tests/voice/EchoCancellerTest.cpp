@@ -43,6 +43,10 @@ struct Streams {
     double recordJitterMs = 0.0;
     // The speaker's device runs this much fast against the microphone's.
     double playDriftPpm = 0.0;
+    // Every so many reports of each stream, one comes this late (a loop
+    // thread that ran late).
+    int strayReportEvery = 0;
+    double strayReportMs = 0.0;
 };
 
 // Each sample's value is its index in the speaker's stream (modulo 30000), so
@@ -76,7 +80,8 @@ AlignmentRun runAlignment(const Streams& s, double seconds)
             std::vector<std::int16_t> piece(static_cast<std::size_t>(s.playPiece));
             for (int i = 0; i < s.playPiece; ++i)
                 piece[static_cast<std::size_t>(i)] = static_cast<std::int16_t>((played + i) % 30000);
-            canceller.played(piece, heardAt(played) + playJitter(random));
+            const bool stray = s.strayReportEvery > 0 && (played / s.playPiece) % s.strayReportEvery == 3;
+            canceller.played(piece, heardAt(played) + playJitter(random) + (stray ? s.strayReportMs : 0.0));
             played += s.playPiece;
         }
         // Take what was recorded recordBehindMs ago.
@@ -84,7 +89,8 @@ AlignmentRun runAlignment(const Streams& s, double seconds)
         while (recorded + s.recordPiece <= due) {
             const std::vector<std::int16_t> piece(static_cast<std::size_t>(s.recordPiece));
             const double firstMs = static_cast<double>(recorded) / kSamplesPerMs;
-            canceller.record(piece, firstMs + recordJitter(random), out);
+            const bool stray = s.strayReportEvery > 0 && (recorded / s.recordPiece) % s.strayReportEvery == 5;
+            canceller.record(piece, firstMs + recordJitter(random) + (stray ? s.strayReportMs : 0.0), out);
             recorded += s.recordPiece;
         }
     }
@@ -135,7 +141,8 @@ INSTANTIATE_TEST_SUITE_P(
                       Streams{.name = "jittery reports", .playJitterMs = 4.0, .recordJitterMs = 4.0},
                       Streams{.name = "small pieces and long delays", .playAheadMs = 120.0, .playPiece = 37, .recordBehindMs = 90.0, .recordPiece = 50},
                       Streams{.name = "playback 100 ppm fast", .playJitterMs = 2.0, .recordJitterMs = 2.0, .playDriftPpm = 100.0},
-                      Streams{.name = "playback 300 ppm slow", .playJitterMs = 2.0, .playDriftPpm = -300.0}),
+                      Streams{.name = "playback 300 ppm slow", .playJitterMs = 2.0, .playDriftPpm = -300.0},
+                      Streams{.name = "a stray report now and then", .playJitterMs = 2.0, .recordJitterMs = 2.0, .strayReportEvery = 7, .strayReportMs = 45.0}),
     [](const auto& info) {
         std::string name = info.param.name;
         std::replace_if(name.begin(), name.end(), [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); }, '_');
@@ -150,16 +157,23 @@ TEST(EchoAlignment, APlaybackThatStartsAnewIsFollowedAtOnceAndItsOldSoundNeverUs
     const std::vector<std::int16_t> old(800, 1000);
     const std::vector<std::int16_t> fresh(800, 2000);
     const std::vector<std::int16_t> microphone(80);
-    // The first stream is heard from 0 to 100 ms; a new one from 500 ms on.
+    // The first stream is heard from 0 to 100 ms; a new one from 500 ms on,
+    // handed over in 10 ms pieces as a device does: its times are believed
+    // from its fourth piece on. The microphone records all along.
     canceller.played(old, 0.0);
-    canceller.record(microphone, 40.0, out);
+    const auto recordUntil = [&](double until) {
+        for (double ms = static_cast<double>(references.size()) * 10.0; ms <= until; ms += 10.0)
+            canceller.record(microphone, ms, out);
+    };
+    recordUntil(40.0);
     EXPECT_EQ(references.back()[0], 1000);
-    canceller.played(fresh, 500.0);
-    // 200 ms: between the streams, nothing was heard.
-    canceller.record(microphone, 200.0, out);
+    for (int piece = 0; piece < 10; ++piece)
+        canceller.played(std::span(fresh).subspan(static_cast<std::size_t>(piece) * 80, 80), 500.0 + piece * 10.0);
+    // Between the streams nothing was heard.
+    recordUntil(200.0);
     EXPECT_EQ(references.back()[0], 0);
     EXPECT_EQ(references.back()[79], 0);
-    canceller.record(microphone, 520.0, out);
+    recordUntil(540.0);
     EXPECT_EQ(references.back()[0], 2000);
 }
 
