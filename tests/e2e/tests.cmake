@@ -64,3 +64,24 @@ set_tests_properties(e2e_package_install PROPERTIES
   LABELS e2e
   TIMEOUT 300
   RUN_SERIAL TRUE)
+
+# Echo through a room: B's speaker is looped into B's microphone, 30 ms late and
+# 6 dB down. What A hears of itself with B's canceller on, B's voice while both
+# talk, the measure's floor with the room muted, and the room with B's canceller
+# switched off. Figures and recordings in e2e-output/echo-room*.
+add_test(NAME e2e_echo_room
+  COMMAND ${CMAKE_SOURCE_DIR}/tests/e2e/echo_room.sh
+          $<TARGET_FILE:kavelo> ${CMAKE_BINARY_DIR}/Phone.wav ${CMAKE_BINARY_DIR}/e2e-output/echo-room)
+set_tests_properties(e2e_echo_room PROPERTIES
+  LABELS e2e
+  TIMEOUT 240
+  RUN_SERIAL TRUE)
+
+add_test(NAME e2e_echo_room_pipewire
+  COMMAND ${CMAKE_SOURCE_DIR}/tests/e2e/echo_room.sh
+          $<TARGET_FILE:kavelo> ${CMAKE_BINARY_DIR}/Phone.wav ${CMAKE_BINARY_DIR}/e2e-output/echo-room-pipewire)
+set_tests_properties(e2e_echo_room_pipewire PROPERTIES
+  ENVIRONMENT KAVELO_E2E_SOUND=pipewire
+  LABELS e2e
+  TIMEOUT 240
+  RUN_SERIAL TRUE)
