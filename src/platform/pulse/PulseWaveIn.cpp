@@ -153,15 +153,17 @@ void PulseWaveIn::takeRecorded()
 {
     const void* data = nullptr;
     std::size_t size = 0;
-    // The oldest sound not read yet was recorded the server's latency ago.
+    // The newest sound here left the source just now, its own latency after
+    // it was recorded; what is waiting to be read came before it. (The
+    // stream's latency figure is no help: its count of what has arrived lags
+    // behind the arrivals by a piece now and then.)
     double firstMs = nowMs();
     if (echo_) {
-        pa_usec_t latency = 0;
-        int negative = 0;
-        if (pa_stream_get_latency(stream_, &latency, &negative) == 0 && !negative)
-            firstMs -= static_cast<double>(latency) / 1000.0;
-        else
-            firstMs -= static_cast<double>(kPieceUsec) / 1000.0;
+        const std::size_t waiting = pa_stream_readable_size(stream_);
+        if (waiting != static_cast<std::size_t>(-1))
+            firstMs -= static_cast<double>(waiting / sizeof(std::int16_t)) / StreamClock::kSamplesPerMs;
+        if (const pa_timing_info* timing = pa_stream_get_timing_info(stream_))
+            firstMs -= static_cast<double>(timing->source_usec) / 1000.0;
     }
     while (pa_stream_readable_size(stream_) > 0) {
         if (pa_stream_peek(stream_, &data, &size) < 0 || size == 0)
