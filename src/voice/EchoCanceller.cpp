@@ -6,9 +6,8 @@
 namespace kavelo {
 namespace {
 
-// The reference's stray is averaged over about half a second of frames
-// before it counts.
-constexpr double kStrayFollow = 1.0 / 50.0;
+// The reference's stray is averaged over about a second of frames before it counts.
+constexpr double kStrayFollow = 1.0 / 100.0;
 
 } // namespace
 
@@ -77,7 +76,7 @@ void EchoCanceller::processFrame(std::int64_t firstIndex)
         const double stray = static_cast<double>(cursor_) - wanted;
         strayAverage_ += kStrayFollow * (stray - strayAverage_);
         const double strayLimit = kStrayMs * StreamClock::kSamplesPerMs;
-        if (!aligned_ || std::abs(strayAverage_) > strayLimit || std::abs(stray) > StreamClock::kJumpMs * StreamClock::kSamplesPerMs) {
+        if (!aligned_ || std::abs(strayAverage_) > strayLimit) {
             const auto moved = static_cast<std::int64_t>(std::lround(wanted));
             realignments_ += aligned_ ? std::abs(moved - cursor_) : 0;
             cursor_ = moved;

@@ -51,15 +51,18 @@ private:
 // speaker played before is within the engine's reach, even when the times
 // the servers report are a few milliseconds off. The reference runs on in
 // step with the microphone, sample after sample, and is moved to where the
-// clocks say only when it has strayed by more than kStrayMs (two sound cards'
-// clocks drift apart) or either stream started anew.
+// clocks say only when either stream started anew, or when it has strayed by
+// more than kStrayMs on average over a second (two sound cards' clocks drift
+// apart). Every move makes the engine learn the room again: the servers'
+// reports wander by several milliseconds (PipeWire's more than PulseAudio's),
+// and following them cost the echo 30 dB.
 //
 // Not thread-safe: the owner serialises the calls.
 class EchoCanceller {
 public:
     static constexpr std::size_t kFrameSamples = EchoEngine::kFrameSamples;
     static constexpr double kLeadMs = 10.0;
-    static constexpr double kStrayMs = 5.0;
+    static constexpr double kStrayMs = 20.0;
     // What is kept of the speaker's sound: more than any sound server holds
     // plus the longest echo the engine follows.
     static constexpr std::size_t kReferenceSamples = EchoEngine::kRate;
