@@ -33,12 +33,16 @@ EchoCanceller::EchoCanceller(std::unique_ptr<EchoEngine> engine)
 {
 }
 
-void EchoCanceller::played(std::span<const std::int16_t> samples, double firstHeardMs)
+void EchoCanceller::played(std::span<const std::int16_t> samples, std::optional<double> firstHeardMs)
 {
     if (samples.empty())
         return;
-    if (playClock_.observe(playedCount_, firstHeardMs)) {
-        referenceValidFrom_ = playedCount_;
+    // Sound handed over before the first time given is the same stream's;
+    // before a later restart, an earlier stream's.
+    const bool timed = playClock_.known();
+    if (firstHeardMs && playClock_.observe(playedCount_, *firstHeardMs)) {
+        if (timed)
+            referenceValidFrom_ = playedCount_;
         aligned_ = false;
     }
     // More than is kept: only the newest count.
@@ -49,11 +53,12 @@ void EchoCanceller::played(std::span<const std::int16_t> samples, double firstHe
         reference_[static_cast<std::size_t>(playedCount_++ % kept)] = sample;
 }
 
-void EchoCanceller::record(std::span<const std::int16_t> samples, double firstRecordedMs, std::vector<std::int16_t>& out)
+void EchoCanceller::record(std::span<const std::int16_t> samples, std::optional<double> firstRecordedMs,
+                           std::vector<std::int16_t>& out)
 {
     if (samples.empty())
         return;
-    if (recordClock_.observe(recordedCount_, firstRecordedMs))
+    if (firstRecordedMs && recordClock_.observe(recordedCount_, *firstRecordedMs))
         aligned_ = false;
     while (!samples.empty()) {
         const std::size_t count = std::min(samples.size(), kFrameSamples - frameFill_);
@@ -71,7 +76,7 @@ void EchoCanceller::record(std::span<const std::int16_t> samples, double firstRe
 
 void EchoCanceller::processFrame(std::int64_t firstIndex)
 {
-    if (cancelling_ && playClock_.known()) {
+    if (cancelling_ && playClock_.known() && recordClock_.known()) {
         const double wanted = playClock_.indexAt(recordClock_.timeOf(firstIndex) + kLeadMs);
         const double stray = static_cast<double>(cursor_) - wanted;
         strayAverage_ += kStrayFollow * (stray - strayAverage_);

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -69,12 +70,15 @@ public:
 
     explicit EchoCanceller(std::unique_ptr<EchoEngine> engine);
 
-    // `samples` go to the speaker, the first of them heard at `firstHeardMs`.
-    void played(std::span<const std::int16_t> samples, double firstHeardMs);
+    // `samples` go to the speaker, the first of them heard at `firstHeardMs`
+    // (nothing: the server has not said yet; a guess would misplace the
+    // reference for as long as it takes the true times to outweigh it).
+    void played(std::span<const std::int16_t> samples, std::optional<double> firstHeardMs);
     // `samples` came from the microphone, the first of them recorded at
-    // `firstRecordedMs`. Every whole 10 ms frame comes out cleaned, appended
-    // to `out`; a part frame waits for the next call.
-    void record(std::span<const std::int16_t> samples, double firstRecordedMs, std::vector<std::int16_t>& out);
+    // `firstRecordedMs` (nothing: not known yet). Every whole 10 ms frame
+    // comes out cleaned, appended to `out`; a part frame waits for the next call.
+    void record(std::span<const std::int16_t> samples, std::optional<double> firstRecordedMs,
+                std::vector<std::int16_t>& out);
 
     // Off: the speaker's sound is not looked for (a headset); noise and level
     // are still seen to.

@@ -195,6 +195,27 @@ TEST(EchoAlignment, WithNothingPlayedOrCancellingOffTheReferenceIsSilence)
     EXPECT_EQ(out, std::vector<std::int16_t>(480, 5));
 }
 
+TEST(EchoAlignment, SoundPlayedBeforeTheServerSaidWhenIsPlacedByTheFirstTimeItGives)
+{
+    std::vector<std::vector<std::int16_t>> references;
+    EchoCanceller canceller(std::make_unique<RecordingEngine>(references));
+    std::vector<std::int16_t> out;
+    const std::vector<std::int16_t> microphone(80);
+    canceller.played(std::vector<std::int16_t>(80, 500), std::nullopt);
+    canceller.record(microphone, 70.0, out);
+    EXPECT_EQ(references.back()[0], 0) << "nothing is placed before a time is known";
+    // The second piece is heard from 100 ms, so the first one from 90 ms:
+    // what the frame recorded at 80 ms goes with.
+    canceller.played(std::vector<std::int16_t>(80, 600), 100.0);
+    canceller.record(microphone, 80.0, out);
+    EXPECT_EQ(references.back()[0], 500);
+    canceller.record(microphone, 90.0, out);
+    EXPECT_EQ(references.back()[0], 600);
+    // A microphone without a time yet is cleaned all the same.
+    canceller.record(microphone, std::nullopt, out);
+    EXPECT_EQ(out.size(), 320u);
+}
+
 TEST(EchoAlignment, APartFrameWaitsForTheRestOfItsSound)
 {
     std::vector<std::vector<std::int16_t>> references;

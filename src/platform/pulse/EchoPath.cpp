@@ -18,14 +18,14 @@ bool EchoPath::takes(const pa_sample_spec& spec)
     return spec.rate == EchoEngine::kRate && spec.channels == 1;
 }
 
-void EchoPath::played(std::span<const std::int16_t> samples, double firstHeardMs)
+void EchoPath::played(std::span<const std::int16_t> samples, std::optional<double> firstHeardMs)
 {
     const std::lock_guard lock(mutex_);
     if (canceller_)
         canceller_->played(samples, firstHeardMs);
 }
 
-void EchoPath::record(std::span<const std::int16_t> samples, double firstRecordedMs, std::vector<std::int16_t>& out)
+void EchoPath::record(std::span<const std::int16_t> samples, std::optional<double> firstRecordedMs, std::vector<std::int16_t>& out)
 {
     const std::lock_guard lock(mutex_);
     if (canceller_)

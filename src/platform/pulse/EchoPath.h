@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -26,8 +27,8 @@ public:
     static bool takes(const pa_sample_spec& spec);
 
     // From any thread.
-    void played(std::span<const std::int16_t> samples, double firstHeardMs);
-    void record(std::span<const std::int16_t> samples, double firstRecordedMs, std::vector<std::int16_t>& out);
+    void played(std::span<const std::int16_t> samples, std::optional<double> firstHeardMs);
+    void record(std::span<const std::int16_t> samples, std::optional<double> firstRecordedMs, std::vector<std::int16_t>& out);
     // Takes effect from the next frame.
     void setCancelling(bool on);
 

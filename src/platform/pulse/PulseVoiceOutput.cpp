@@ -112,11 +112,15 @@ void PulseVoiceOutput::reportPlayed()
     if (!echo_)
         return;
     // The server's latency is how long the last sample written waits to be
-    // heard; until its first timing report, the one asked for is as good.
-    pa_usec_t latency = kTargetLatencyUsec;
+    // heard; it is not known before the server's first timing report.
+    pa_usec_t latency = 0;
     int negative = 0;
-    if (pa_stream_get_latency(stream_, &latency, &negative) < 0 || negative)
-        latency = negative ? 0 : kTargetLatencyUsec;
+    if (pa_stream_get_latency(stream_, &latency, &negative) < 0) {
+        echo_->played(pulled_, std::nullopt);
+        return;
+    }
+    if (negative)
+        latency = 0;
     const double duration = static_cast<double>(pulled_.size()) / StreamClock::kSamplesPerMs;
     echo_->played(pulled_, nowMs() + static_cast<double>(latency) / 1000.0 - duration);
 }

@@ -156,15 +156,14 @@ void PulseWaveIn::takeRecorded()
     // The newest sound here left the source just now, its own latency after
     // it was recorded; what is waiting to be read came before it. (The
     // stream's latency figure is no help: its count of what has arrived lags
-    // behind the arrivals by a piece now and then.)
-    double firstMs = nowMs();
-    if (echo_) {
-        const std::size_t waiting = pa_stream_readable_size(stream_);
-        if (waiting != static_cast<std::size_t>(-1))
-            firstMs -= static_cast<double>(waiting / sizeof(std::int16_t)) / StreamClock::kSamplesPerMs;
-        if (const pa_timing_info* timing = pa_stream_get_timing_info(stream_))
-            firstMs -= static_cast<double>(timing->source_usec) / 1000.0;
-    }
+    // behind the arrivals by a piece now and then.) Until the server's first
+    // timing report the source's latency, and so the time, is not known.
+    std::optional<double> firstMs;
+    const pa_timing_info* timing = echo_ ? pa_stream_get_timing_info(stream_) : nullptr;
+    const std::size_t waiting = pa_stream_readable_size(stream_);
+    if (timing != nullptr && waiting != static_cast<std::size_t>(-1))
+        firstMs = nowMs() - static_cast<double>(timing->source_usec) / 1000.0
+            - static_cast<double>(waiting / sizeof(std::int16_t)) / StreamClock::kSamplesPerMs;
     while (pa_stream_readable_size(stream_) > 0) {
         if (pa_stream_peek(stream_, &data, &size) < 0 || size == 0)
             return;
@@ -172,12 +171,13 @@ void PulseWaveIn::takeRecorded()
             clean(static_cast<const std::uint8_t*>(data), size, firstMs);
         else if (recording_)
             record(static_cast<const std::uint8_t*>(data), size);
-        firstMs += static_cast<double>(size / sizeof(std::int16_t)) / StreamClock::kSamplesPerMs;
+        if (firstMs)
+            *firstMs += static_cast<double>(size / sizeof(std::int16_t)) / StreamClock::kSamplesPerMs;
         pa_stream_drop(stream_);
     }
 }
 
-void PulseWaveIn::clean(const std::uint8_t* bytes, std::size_t size, double firstMs)
+void PulseWaveIn::clean(const std::uint8_t* bytes, std::size_t size, std::optional<double> firstMs)
 {
     recorded_.assign(size / sizeof(std::int16_t), 0);
     if (bytes != nullptr)

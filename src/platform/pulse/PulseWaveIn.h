@@ -4,6 +4,7 @@
 #include "platform/pulse/PulseStream.h"
 
 #include <deque>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -46,8 +47,9 @@ private:
 
     // The rest of these run with the loop lock held.
     void takeRecorded();
-    // `size` bytes of the stream (nullptr: a hole) recorded from `firstMs` on.
-    void clean(const std::uint8_t* bytes, std::size_t size, double firstMs);
+    // `size` bytes of the stream (nullptr: a hole) recorded from `firstMs` on
+    // (nothing: not known yet).
+    void clean(const std::uint8_t* bytes, std::size_t size, std::optional<double> firstMs);
     void record(const std::uint8_t* bytes, std::size_t size);
     void returnFront();
 
