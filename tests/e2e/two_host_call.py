@@ -500,6 +500,7 @@ def silence_share(samples, frame=40):
     the loudest), so that a codec's fading tail is not counted as a gap; a tenth,
     not a half, since the sender's noise suppression takes a vowel held for
     seconds for a steady noise and lowers it by up to 14 dB after about 3 s.
+    Quiet frames in the span's last 100 ms end it.
     Returns (share, longest gap in ms, span in s)."""
     count = len(samples) // frame
     if count == 0:
@@ -511,6 +512,13 @@ def silence_share(samples, frame=40):
     loud = numpy.nonzero(levels >= 0.1 * typical)[0]
     span = levels[loud[0]:loud[-1] + 1]
     quiet = span < 0.1 * numpy.median(span)
+    # The sender's noise suppression may let a sound's end flicker (a dip of
+    # 35 ms and a last 25 ms after it): quiet frames within the span's last
+    # 100 ms end the sound there, they are no gap in it.
+    end_quiet = numpy.nonzero(quiet[-20:])[0]
+    if len(end_quiet) and len(span) > 20:
+        cut = len(span) - 20 + end_quiet[0]
+        span, quiet = span[:cut], quiet[:cut]
     longest = run = 0
     for q in quiet:
         run = run + 1 if q else 0

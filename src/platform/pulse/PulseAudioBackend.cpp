@@ -15,7 +15,8 @@ public:
     MMRESULT openWaveIn(std::unique_ptr<WaveInDevice>& device, const WaveFormat& format,
                         std::shared_ptr<NotificationTarget> notify) override
     {
-        return PulseWaveIn::open(device, format, std::move(notify), endpoints_.server, endpoints_.source, echo_);
+        return PulseWaveIn::open(device, format, std::move(notify), endpoints_.server, endpoints_.source,
+                                 endpoints_.cleanMicrophone ? echo_ : nullptr);
     }
 
     MMRESULT openWaveOut(std::unique_ptr<WaveOutDevice>& device, const WaveFormat& format,

@@ -14,6 +14,10 @@ struct PulseEndpoints {
     std::string server;
     std::string source;
     std::string sink;
+    // Whether the call's microphone goes through the echo path (echo, noise,
+    // level). Device tests that compare what was recorded with what was fed
+    // sample for sample record it as it is.
+    bool cleanMicrophone = true;
 };
 
 std::shared_ptr<AudioBackend> makePulseAudioBackend(PulseEndpoints endpoints = {});
